@@ -42,7 +42,44 @@ target_compile_definitions(unit_tests PRIVATE STRELLAN_RES_PATH="${STRELLAN_RES}
 add_dependencies(unit_tests strellan_res)
 gtest_discover_tests(unit_tests)
 
-add_custom_target(run
-    COMMAND ${CMAKE_COMMAND} -E echo
-            "Strellan on Linux is not yet available: its dialog manager and MIDI Mapper stand-in come next. Build the Windows program with 'make build' and run build/windows-x86/strellan.exe under Wine."
-    VERBATIM)
+# The stand-in for the dialog manager, on Xlib and Xft, with the .res
+# embedded so that the window is built from the very same template.
+enable_language(ASM)
+find_package(X11 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XFT REQUIRED IMPORTED_TARGET xft fontconfig)
+
+set_source_files_properties(${CMAKE_SOURCE_DIR}/platform/linux/resources.S PROPERTIES
+    COMPILE_DEFINITIONS "STRELLAN_RES_FILE=\"${STRELLAN_RES}\""
+    OBJECT_DEPENDS ${STRELLAN_RES})
+add_library(strellan_standin STATIC
+    ${CMAKE_SOURCE_DIR}/platform/linux/desktop.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/window.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/dialog.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/button.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/message_loop.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/icon.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/resources.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/resources.S)
+add_dependencies(strellan_standin strellan_res)
+target_include_directories(strellan_standin PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(strellan_standin PUBLIC strellan_resources X11::X11 PkgConfig::XFT)
+
+# The Linux program.
+add_executable(strellan ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp
+                        ${CMAKE_SOURCE_DIR}/platform/linux/midi_none.cpp)
+target_link_libraries(strellan PRIVATE strellan_program strellan_standin)
+
+# The same program with the MIDI calls recorded, for the end-to-end tests.
+add_executable(strellan_recording ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp
+                                  ${CMAKE_SOURCE_DIR}/tests/midi_recorder/midi_recorder.cpp)
+target_link_libraries(strellan_recording PRIVATE strellan_program strellan_standin)
+
+add_test(NAME linux_e2e
+         COMMAND ${STRELLAN_PYTHON} -m unittest -v test_linux
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+set_tests_properties(linux_e2e PROPERTIES
+    ENVIRONMENT "STRELLAN_LINUX=$<TARGET_FILE:strellan>;STRELLAN_LINUX_RECORDING=$<TARGET_FILE:strellan_recording>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    TIMEOUT 900)
+
+add_custom_target(run COMMAND $<TARGET_FILE:strellan> DEPENDS strellan VERBATIM)

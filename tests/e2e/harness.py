@@ -1,0 +1,282 @@
+"""Test harness for driving Strellan for real: an Xvfb display, a Wine prefix
+kept under the build tree, the program's process, and xdotool for input.
+
+Every wait is for a condition (the window mapped, a log grown, the process
+ended) with a generous limit, so the tests hold on a slow, loaded machine;
+under emulation a Wine start can take many seconds.
+"""
+
+import os
+import shutil
+import subprocess
+import time
+
+from Xlib import X, display as xdisplay, protocol
+
+DEFAULT_TIMEOUT = float(os.environ.get("STRELLAN_TEST_TIMEOUT", "120"))
+
+
+class TimeoutError_(AssertionError):
+    pass
+
+
+def wait_for(condition, what, timeout=DEFAULT_TIMEOUT, interval=0.05):
+    """Polls condition() until it returns something true and returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError_(f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(interval)
+        interval = min(interval * 1.5, 0.5)
+
+
+def build_dir():
+    d = os.environ.get("STRELLAN_BUILD_DIR")
+    if not d:
+        raise RuntimeError("STRELLAN_BUILD_DIR is not set; run the tests through ctest")
+    return d
+
+
+class XServer:
+    """Xvfb on the first free display number from 90 up."""
+
+    def __init__(self, width=1280, height=800):
+        self.width, self.height = width, height
+        self.proc = None
+        self.name = None
+
+    def start(self):
+        for n in range(90, 190):
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            proc = subprocess.Popen(
+                ["Xvfb", f":{n}", "-screen", "0", f"{self.width}x{self.height}x24",
+                 "-nolisten", "tcp", "-noreset"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                wait_for(lambda: proc.poll() is not None or os.path.exists(f"/tmp/.X11-unix/X{n}"),
+                         f"Xvfb :{n}", timeout=30)
+            except AssertionError:
+                proc.kill()
+                continue
+            if proc.poll() is not None:
+                continue  # lost the race for this number
+            self.proc, self.name = proc, f":{n}"
+            self.conn = xdisplay.Display(self.name)
+            return self
+        raise RuntimeError("no free X display number")
+
+    def stop(self):
+        if self.proc:
+            try:
+                self.conn.close()
+            except Exception:
+                pass
+            self.proc.terminate()
+            self.proc.wait(timeout=30)
+            self.proc = None
+
+    # --- windows -------------------------------------------------------------
+
+    def find_windows(self, title):
+        """Viewable top-level windows whose WM_NAME or _NET_WM_NAME is title."""
+        found = []
+        net_wm_name = self.conn.intern_atom("_NET_WM_NAME")
+        utf8 = self.conn.intern_atom("UTF8_STRING")
+        for w in self.conn.screen().root.query_tree().children:
+            try:
+                if w.get_attributes().map_state != X.IsViewable:
+                    continue
+                name = w.get_wm_name()
+                prop = w.get_full_property(net_wm_name, utf8)
+                if prop is not None:
+                    name = prop.value.decode("utf-8", "replace")
+                if isinstance(name, bytes):
+                    name = name.decode("latin-1")
+                if name == title:
+                    found.append(w)
+            except Exception:
+                continue  # a window that went away meanwhile
+        return found
+
+    def geometry(self, window):
+        """(x, y, width, height) of a top-level window on the screen."""
+        g = window.get_geometry()
+        t = window.translate_coords(self.conn.screen().root, 0, 0)
+        return (-t.x, -t.y, g.width, g.height)
+
+    def send_delete_window(self, window):
+        """What a window manager's close button does: a WM_DELETE_WINDOW
+        client message of the WM_PROTOCOLS type."""
+        protocols = self.conn.intern_atom("WM_PROTOCOLS")
+        delete = self.conn.intern_atom("WM_DELETE_WINDOW")
+        ev = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                          data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(ev, event_mask=X.NoEventMask)
+        self.conn.flush()
+
+    # --- input through xdotool (XTEST) ----------------------------------------
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], check=True,
+                       env=dict(os.environ, DISPLAY=self.name))
+
+    def focus(self, window):
+        self.xdotool("windowfocus", "--sync", window.id)
+
+    def click(self, x, y):
+        self.xdotool("mousemove", "--sync", x, y, "click", "1")
+
+    def key(self, *keys):
+        self.xdotool("key", "--delay", "60", *keys)
+
+    def screenshot(self, window, path):
+        subprocess.run(["import", "-display", self.name, "-window", str(window.id), path],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Wine:
+    """A Wine prefix made once under the build tree and kept, with a
+    persistent wineserver for the tests' lifetime."""
+
+    def __init__(self, xserver):
+        self.x = xserver
+        self.prefix = os.path.join(build_dir(), "wine-prefix")
+
+    def env(self, overrides=""):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.prefix, DISPLAY=self.x.name, WINEDEBUG="-all",
+                   # no Mono or Gecko installers; strellan needs neither
+                   WINEDLLOVERRIDES=";".join(filter(None, ["mscoree,mshtml=", overrides])))
+        return env
+
+    def ensure_prefix(self):
+        stamp = os.path.join(self.prefix, ".strellan-prefix-ready")
+        if not os.path.exists(stamp):
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+            env = self.env()
+            env["WINEARCH"] = "win32"
+            subprocess.run(["wineboot", "--init"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=1800)
+            subprocess.run(["wineserver", "--wait"], env=env, check=True, timeout=1800)
+            with open(stamp, "w"):
+                pass
+        # Keep one wineserver across the tests' program starts.
+        subprocess.run(["wineserver", "--persistent"], env=self.env(), check=True)
+        return self
+
+    def shutdown(self):
+        subprocess.run(["wineserver", "--kill"], env=self.env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start(self, exe, stdout_path, overrides="", extra_env=None):
+        env = self.env(overrides)
+        for name, value in (extra_env or {}).items():
+            # Paths handed to the Windows side are Windows paths.
+            env[name] = windows_path(value) if name == "STRELLAN_MIDI_LOG" else value
+        return start_process(["wine", os.path.basename(exe)], os.path.dirname(exe), env,
+                             stdout_path)
+
+
+def start_process(argv, cwd, env, stdout_path):
+    """Starts a program with its standard output in a file, as bytes."""
+    with open(stdout_path, "wb") as out:
+        return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.DEVNULL)
+
+
+def windows_path(unix_path):
+    """Wine maps the Unix root to drive Z:."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+# --- one run of the program -----------------------------------------------------
+
+# The dialog template's layout in dialog units: control centres.
+TEMPLATE_SIZE = (174, 54)
+CONTROLS = {
+    "Play": (7 + 32 / 2, 33 + 14 / 2),
+    "Exit": (111 + 34 / 2, 33 + 14 / 2),
+    "Stop": (59 + 32 / 2, 33 + 14 / 2),
+}
+STRINGS = ["F#1", "B1", "E2", "A2", "D3", "G3", "B3", "E4"]
+for _i, _name in enumerate(STRINGS):
+    CONTROLS[_name] = (7 + 21 * _i + 11 / 2, 21 + 8 / 2)
+
+
+class Run:
+    """One run of the program in a folder of its own under the build tree.
+    launch(folder, stdout_path, extra_env) starts the process."""
+
+    def __init__(self, x_server, test_id, launch, log=True, open_result=None):
+        self.x_server = x_server
+        self.dir = os.path.join(build_dir(), "e2e", test_id)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.log_path = os.path.join(self.dir, "midi.log")
+        self.stdout_path = os.path.join(self.dir, "stdout.bin")
+        env = {}
+        if log:
+            env["STRELLAN_MIDI_LOG"] = self.log_path
+            if open_result is not None:
+                env["STRELLAN_MIDI_OPEN_RESULT"] = str(open_result)
+        self.proc = launch(self.dir, self.stdout_path, env)
+        self.window = wait_for(self._window, "the Strellan window to be mapped")
+        self.x, self.y, self.width, self.height = x_server.geometry(self.window)
+        if log:
+            # Start-up is over once the open is logged: the radio button is
+            # checked right after it.
+            wait_for(lambda: any(l.startswith("midiOutOpen") for l in self.log()),
+                     "the MIDI open")
+
+    def _window(self):
+        if self.proc.poll() is not None:
+            raise AssertionError(f"the program ended early with {self.proc.returncode}")
+        found = self.x_server.find_windows("Strellan")
+        return found[0] if len(found) == 1 else None
+
+    def log(self):
+        try:
+            with open(self.log_path) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def stdout(self):
+        with open(self.stdout_path, "rb") as f:
+            return f.read()
+
+    def wait_log(self, length):
+        return wait_for(lambda: len(self.log()) >= length and self.log(),
+                        f"{length} lines in the MIDI log")
+
+    def point(self, control):
+        """Screen position of a control's centre: the template's dialog
+        units scaled to the window's client size."""
+        du_x, du_y = CONTROLS[control]
+        return (self.x + round(du_x * self.width / TEMPLATE_SIZE[0]),
+                self.y + round(du_y * self.height / TEMPLATE_SIZE[1]))
+
+    def click(self, control):
+        self.x_server.click(*self.point(control))
+
+    def key(self, *keys):
+        self.x_server.focus(self.window)
+        self.x_server.key(*keys)
+
+    def wait_exit(self):
+        try:
+            return self.proc.wait(timeout=DEFAULT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise AssertionError("the program did not end")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()

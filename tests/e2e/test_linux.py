@@ -1,0 +1,251 @@
+"""End-to-end tests of the Linux program: the program's own code over our
+dialog manager on Xlib + Xft, on an Xvfb display, driven with xdotool.
+
+strellan_recording is the same program with its three MIDI calls recorded,
+in the log format of the recording winmm.dll, so the scenarios shared with
+the Windows program check the same words.
+"""
+
+import os
+import struct
+import subprocess
+import unittest
+
+from Xlib import X, Xatom
+
+import harness
+import scenarios
+from harness import wait_for
+
+LINUX = os.environ.get("STRELLAN_LINUX", "")
+RECORDING = os.environ.get("STRELLAN_LINUX_RECORDING", "")
+ICO = os.path.join(os.path.dirname(__file__), "..", "..", "resources", "strellan.ico")
+
+x_server = None
+
+
+def setUpModule():
+    global x_server
+    x_server = harness.XServer().start()
+
+
+def tearDownModule():
+    if x_server:
+        x_server.stop()
+
+
+def launcher(program, display=None, stderr_path=None):
+    def launch(folder, stdout_path, env):
+        full = dict(os.environ, DISPLAY=display or x_server.name, **env)
+        with open(stdout_path, "wb") as out, \
+                open(stderr_path or os.devnull, "wb") as err:
+            return subprocess.Popen([program], cwd=folder, env=full, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err)
+    return launch
+
+
+class OnLinux(unittest.TestCase):
+    platform = "linux"
+
+    @property
+    def x_server(self):
+        return x_server
+
+    def start(self, open_result=None):
+        run = harness.Run(x_server, "linux-" + scenarios.test_id(self), launcher(RECORDING),
+                          open_result=open_result)
+        self.addCleanup(run.kill)
+        return run
+
+    def start_without_midi(self):
+        run = harness.Run(x_server, "linux-" + scenarios.test_id(self), launcher(LINUX),
+                          log=False)
+        self.addCleanup(run.kill)
+        return run
+
+
+class Recorded(scenarios.RecordedScenarios, OnLinux):
+    """The scenarios that the Windows program passes under Wine."""
+
+
+class NoDevice(scenarios.NoDeviceScenarios, OnLinux):
+    """The Linux program has no synthesizer yet: its MIDI Mapper has no device."""
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def read_ico_argb(path):
+    """The 32 x 32 icon's pixels, top row first, as ARGB words."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 6 + 12)
+    header, width, height2 = struct.unpack_from("<Iii", data, offset)
+    height = height2 // 2
+    pixels = []
+    for y in range(height):
+        row = offset + header + (height - 1 - y) * width * 4
+        for x in range(width):
+            b, g, r, a = data[row + 4 * x:row + 4 * x + 4]
+            pixels.append(a << 24 | r << 16 | g << 8 | b)
+    return width, height, pixels
+
+
+class TheWindow(OnLinux):
+    """What the window manager and the desktop see."""
+
+    def test_title_place_size_hints_and_icon(self):
+        run = self.start()
+        w, d = run.window, x_server.conn
+
+        self.assertEqual((run.x, run.y), (0, 0))
+        self.assertEqual(w.get_wm_name(), "Strellan")
+        utf8 = d.intern_atom("UTF8_STRING")
+        self.assertEqual(w.get_full_property(d.intern_atom("_NET_WM_NAME"), utf8).value,
+                         b"Strellan")
+        self.assertEqual(w.get_wm_class(), ("strellan", "Strellan"))
+
+        # The client area is the template's 174 x 54 dialog units at whole
+        # base units of the dialog font.
+        base_x = [b for b in range(4, 40) if (174 * b + 2) // 4 == run.width]
+        base_y = [b for b in range(8, 80) if (54 * b + 4) // 8 == run.height]
+        self.assertTrue(base_x and base_y, (run.width, run.height))
+
+        # Fixed size: minimum and maximum are the size; placed by the user
+        # position at the top-left.
+        hints = w.get_wm_normal_hints()
+        self.assertEqual((hints.min_width, hints.min_height), (run.width, run.height))
+        self.assertEqual((hints.max_width, hints.max_height), (run.width, run.height))
+        self.assertTrue(hints.flags & 1, "USPosition")  # USPosition
+        # No maximise or resize among the functions offered.
+        motif = w.get_full_property(d.intern_atom("_MOTIF_WM_HINTS"), X.AnyPropertyType).value
+        self.assertTrue(motif[0] & 1)
+        self.assertEqual(motif[1] & (2 | 16), 0)  # MWM_FUNC_RESIZE, MWM_FUNC_MAXIMIZE
+
+        protocols = w.get_wm_protocols()
+        self.assertIn(d.intern_atom("WM_DELETE_WINDOW"), protocols)
+
+        # The icon is the 32 x 32 image of the icon resource, pixel for pixel.
+        icon = w.get_full_property(d.intern_atom("_NET_WM_ICON"), Xatom.CARDINAL).value
+        width, height, pixels = read_ico_argb(ICO)
+        self.assertEqual((icon[0], icon[1]), (width, height))
+        self.assertEqual([p & 0xFFFFFFFF for p in icon[2:]], pixels)
+
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+
+    def test_repaints_when_uncovered(self):
+        run = self.start()
+        path = os.path.join(run.dir, "{}.png")
+        wait_for(lambda: x_server.screenshot(run.window, path.format("before")) or True, "shot")
+        before = read_bytes(path.format("before"))
+
+        # Cover the window with another one, then take it away.
+        d = x_server.conn
+        cover = d.screen().root.create_window(0, 0, run.width, run.height, 0, d.screen().root_depth,
+                                              background_pixel=d.screen().black_pixel,
+                                              override_redirect=True)
+        cover.map()
+        d.sync()
+        cover.destroy()
+        d.sync()
+
+        def same():
+            x_server.screenshot(run.window, path.format("after"))
+            return read_bytes(path.format("after")) == before
+        wait_for(same, "the window to be painted as before")
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+
+
+class TheControls(OnLinux):
+    """Mouse and keyboard as classic Windows controls have them."""
+
+    def test_press_drag_out_release_does_nothing(self):
+        run = self.start()
+        px, py = run.point("Play")
+        x_server.xdotool("mousemove", "--sync", px, py, "mousedown", "1")
+        x_server.xdotool("mousemove", "--sync", px, py + 60, "mouseup", "1")
+        # Dragging out and back in before the release is a click again.
+        sx, sy = run.point("Stop")
+        x_server.xdotool("mousemove", "--sync", sx, sy, "mousedown", "1")
+        x_server.xdotool("mousemove", "--sync", sx + 200, sy, "mousemove", "--sync", sx, sy,
+                         "mouseup", "1")
+        self.assertEqual(run.wait_log(2), [scenarios.OPEN, scenarios.ALL_OFF])
+        # A press on a radio button dragged off it does not check it.
+        ax, ay = run.point("A2")
+        x_server.xdotool("mousemove", "--sync", ax, ay, "mousedown", "1")
+        x_server.xdotool("mousemove", "--sync", ax, ay + 40, "mouseup", "1")
+        run.click("Play")
+        self.assertEqual(run.wait_log(4), [scenarios.OPEN, scenarios.ALL_OFF, scenarios.PROGRAM,
+                                           scenarios.note("E2")])
+
+    def test_enter_presses_the_initially_focused_button(self):
+        run = self.start()
+        run.key("Return")
+        self.assertEqual(run.wait_log(3), [scenarios.OPEN, scenarios.PROGRAM,
+                                           scenarios.note("E2")])
+
+    def test_space_shows_the_pressed_look_until_released(self):
+        run = self.start()
+        x, y = run.point("Play")
+        shot = os.path.join(run.dir, "play-{}.png")
+
+        def grab(name):
+            subprocess.run(["import", "-display", x_server.name, "-window", "root", "-crop",
+                            f"60x30+{x - 30}+{y - 15}", shot.format(name)], check=True)
+            return read_bytes(shot.format(name))
+
+        x_server.focus(run.window)
+        up = grab("up")
+        x_server.xdotool("keydown", "space")
+        pressed = wait_for(lambda: (lambda p: p if p != up else None)(grab("down")),
+                           "the pressed look")
+        self.assertEqual(run.log(), [scenarios.OPEN])  # nothing until released
+        x_server.xdotool("keyup", "space")
+        self.assertEqual(run.wait_log(3)[1:], [scenarios.PROGRAM, scenarios.note("E2")])
+        wait_for(lambda: grab("up-again") == up, "the raised look again")
+        self.assertNotEqual(pressed, up)
+
+
+class WithoutX(unittest.TestCase):
+    """No display, or the display going away."""
+
+    def test_no_display_exits_0_after_a_line_on_stderr(self):
+        folder = os.path.join(harness.build_dir(), "e2e", "linux-no-display")
+        os.makedirs(folder, exist_ok=True)
+        log = os.path.join(folder, "midi.log")
+        if os.path.exists(log):
+            os.remove(log)
+        env = dict(os.environ, DISPLAY=":4242", STRELLAN_MIDI_LOG=log)
+        done = subprocess.run([RECORDING], env=env, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.stdout, b"")
+        self.assertEqual(len(done.stderr.decode().splitlines()), 1, done.stderr)
+        self.assertIn(":4242", done.stderr.decode())
+        # The mended start-up: no loop, straight to the shutdown.
+        with open(log) as f:
+            self.assertEqual(f.read().splitlines(),
+                             [scenarios.OPEN, scenarios.ALL_OFF, scenarios.CLOSE])
+
+    def test_losing_the_display_shuts_down_like_a_quit(self):
+        own = harness.XServer().start()
+        try:
+            run = harness.Run(own, "linux-lost-display", launcher(RECORDING, own.name))
+            self.addCleanup(run.kill)
+            own.click(*run.point("Play"))
+            run.wait_log(3)
+            own.proc.kill()
+            own.proc.wait()
+            self.assertEqual(run.wait_exit(), 0)
+            self.assertEqual(run.log(), [scenarios.OPEN, scenarios.PROGRAM, scenarios.note("E2"),
+                                         scenarios.ALL_OFF, scenarios.CLOSE])
+        finally:
+            own.proc = own.proc if own.proc and own.proc.poll() is None else None
+            own.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()

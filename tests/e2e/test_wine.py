@@ -1,0 +1,129 @@
+"""End-to-end tests of the real strellan.exe under Wine, on an Xvfb display,
+clicked and typed at with xdotool.
+
+With the recording winmm.dll in the program's folder, every MIDI call the
+program makes is logged and compared with the expected words in order.
+Without it, Wine's own MIDI Mapper has no device to open here, and the
+program must print its one line and run on.
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+import harness
+import scenarios
+
+EXE = os.environ.get("STRELLAN_EXE", "")
+WINMM_DOUBLE = os.environ.get("STRELLAN_WINMM_DOUBLE", "")
+OBJDUMP = os.environ.get("STRELLAN_OBJDUMP", "")
+
+x_server = None
+wine = None
+
+
+def setUpModule():
+    global x_server, wine
+    x_server = harness.XServer().start()
+    wine = harness.Wine(x_server).ensure_prefix()
+
+
+def tearDownModule():
+    if wine:
+        wine.shutdown()
+    if x_server:
+        x_server.stop()
+
+
+class UnderWine(unittest.TestCase):
+    platform = "wine"
+
+    @property
+    def x_server(self):
+        return x_server
+
+    def _run(self, with_double, open_result=None):
+        def launch(folder, stdout_path, env):
+            exe = os.path.join(folder, "strellan.exe")
+            shutil.copy(EXE, exe)
+            overrides = ""
+            if with_double:
+                shutil.copy(WINMM_DOUBLE, os.path.join(folder, "winmm.dll"))
+                overrides = "winmm=n"
+            return wine.start(exe, stdout_path, overrides, env)
+
+        run = harness.Run(x_server, "wine-" + scenarios.test_id(self), launch, log=with_double,
+                          open_result=open_result)
+        self.addCleanup(run.kill)
+        return run
+
+    def start(self, open_result=None):
+        return self._run(True, open_result)
+
+    def start_without_midi(self):
+        return self._run(False)
+
+
+class TheExecutable(unittest.TestCase):
+    """The file itself: what it is and what it needs."""
+
+    def pe(self):
+        with open(EXE, "rb") as f:
+            return f.read()
+
+    def test_is_a_32_bit_gui_program(self):
+        data = self.pe()
+        self.assertEqual(data[:2], b"MZ")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        self.assertEqual(data[pe:pe + 4], b"PE\0\0")
+        machine = struct.unpack_from("<H", data, pe + 4)[0]
+        magic, = struct.unpack_from("<H", data, pe + 24)
+        subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
+        self.assertEqual(machine, 0x14C, "i386")
+        self.assertEqual(magic, 0x10B, "PE32")
+        self.assertEqual(subsystem, 2, "Windows GUI")
+        print(f"\nstrellan.exe: {len(data)} bytes", file=sys.stderr)
+
+    def test_imports_only_what_the_program_calls(self):
+        out = subprocess.run([OBJDUMP, "-p", EXE], check=True, capture_output=True,
+                             text=True).stdout
+        imports, dll = {}, None
+        for line in out.splitlines():
+            if "DLL Name:" in line:
+                dll = line.split("DLL Name:")[1].strip().lower()
+                imports[dll] = set()
+            elif dll and line.strip() and line.startswith("\t") and len(line.split()) == 3:
+                imports[dll].add(line.split()[2])
+            elif not line.strip():
+                dll = None if dll and imports[dll] else dll
+        self.assertEqual(set(imports), {"kernel32.dll", "msvcrt.dll", "user32.dll", "winmm.dll"})
+        self.assertEqual(imports["user32.dll"], {
+            "CreateDialogParamA", "ShowWindow", "LoadImageA", "SendMessageA", "CheckDlgButton",
+            "IsDlgButtonChecked", "DestroyWindow", "GetMessageA", "IsDialogMessageA",
+            "TranslateMessage", "DispatchMessageA"})
+        self.assertEqual(imports["winmm.dll"], {"midiOutOpen", "midiOutShortMsg", "midiOutClose"})
+
+    def test_carries_dialog_icon_and_manifest(self):
+        out = subprocess.run(["wrestool", "-l", EXE], check=True, capture_output=True,
+                             text=True).stdout
+        kinds = {(line.split("--type=")[1].split()[0], line.split("--name=")[1].split()[0])
+                 for line in out.splitlines() if "--type=" in line}
+        self.assertIn(("5", "1000"), kinds, out)        # RT_DIALOG IDD_TUNER
+        self.assertIn(("14", "132"), kinds, out)        # RT_GROUP_ICON IDI_APP
+        self.assertIn(("24", "1"), kinds, out)          # RT_MANIFEST
+        self.assertNotIn("16", {t for t, _ in kinds})   # no version resource
+
+
+class WithRecordingWinmm(scenarios.RecordedScenarios, UnderWine):
+    """strellan.exe with the recording winmm.dll in its folder."""
+
+
+class WithWinesOwnMapper(scenarios.NoDeviceScenarios, UnderWine):
+    """Wine's own MIDI Mapper, which has no device to open here."""
+
+
+if __name__ == "__main__":
+    unittest.main()
