@@ -8,8 +8,7 @@
 extern "C" {
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen)
-{
+                            DWORD_PTR dwInstance, DWORD fdwOpen) {
     (void)dwCallback;
     (void)dwInstance;
     (void)fdwOpen;
@@ -18,15 +17,13 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     return uDeviceID == MIDI_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID;
 }
 
-MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
-{
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
     (void)hmo;
     (void)dwMsg;
     return MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
-{
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     (void)hmo;
     return MMSYSERR_INVALHANDLE;
 }

@@ -104,8 +104,8 @@ int DialogUnitsToPixelsY(int du);
 /* Windows by handle; null for a handle that is not (or no longer) a window. */
 Wnd* FromHandle(HWND hwnd);
 Wnd* FromXid(::Window xid);
-HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWORD style,
-               int id, int x, int y, int cx, int cy);
+HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWORD style, int id,
+               int x, int y, int cx, int cy);
 void DestroyWnd(HWND hwnd);
 
 /* Focus, as SetFocus and GetFocus do. */

@@ -24,8 +24,7 @@ uintptr_t g_nextHandle = 0x10010;
 HWND g_focus = nullptr;
 bool g_active = false;
 
-WNDPROC ProcForClass(const char* className)
-{
+WNDPROC ProcForClass(const char* className) {
     std::string c = className;
     if (c == "Button")
         return ButtonProc;
@@ -34,8 +33,7 @@ WNDPROC ProcForClass(const char* className)
     return DialogWndProc;
 }
 
-void SetWmHints(Wnd* w)
-{
+void SetWmHints(Wnd* w) {
     Desktop& d = g_desktop;
 
     XStoreName(d.dpy, w->xid, w->text.c_str());
@@ -81,21 +79,18 @@ void SetWmHints(Wnd* w)
 
 } // namespace
 
-Wnd* FromHandle(HWND hwnd)
-{
+Wnd* FromHandle(HWND hwnd) {
     auto it = g_windows.find(hwnd);
     return it == g_windows.end() ? nullptr : it->second.get();
 }
 
-Wnd* FromXid(::Window xid)
-{
+Wnd* FromXid(::Window xid) {
     auto it = g_byXid.find(xid);
     return it == g_byXid.end() ? nullptr : FromHandle(it->second);
 }
 
 HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWORD style, int id,
-               int x, int y, int cx, int cy)
-{
+               int x, int y, int cx, int cy) {
     Desktop& d = g_desktop;
     Wnd* p = parent ? FromHandle(parent) : nullptr;
 
@@ -138,8 +133,7 @@ HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWOR
     return hwnd;
 }
 
-void DestroyWnd(HWND hwnd)
-{
+void DestroyWnd(HWND hwnd) {
     Wnd* w = FromHandle(hwnd);
     if (!w)
         return;
@@ -167,12 +161,15 @@ void DestroyWnd(HWND hwnd)
     g_windows.erase(hwnd);
 }
 
-HWND GetFocusWnd() { return g_focus; }
+HWND GetFocusWnd() {
+    return g_focus;
+}
 
-bool IsActive() { return g_active; }
+bool IsActive() {
+    return g_active;
+}
 
-void SetActive(bool active)
-{
+void SetActive(bool active) {
     if (active == g_active)
         return;
     g_active = active;
@@ -181,8 +178,7 @@ void SetActive(bool active)
         Repaint(g_focus);
 }
 
-void SetFocusWnd(HWND hwnd)
-{
+void SetFocusWnd(HWND hwnd) {
     if (hwnd == g_focus || (hwnd && !FromHandle(hwnd)))
         return;
     HWND old = g_focus;
@@ -197,8 +193,7 @@ void SetFocusWnd(HWND hwnd)
     }
 }
 
-void Repaint(HWND hwnd)
-{
+void Repaint(HWND hwnd) {
     if (FromHandle(hwnd) && !g_desktop.dead)
         SendMessageA(hwnd, WM_PAINT, 0, 0);
 }
@@ -209,14 +204,12 @@ using namespace strellan;
 
 extern "C" {
 
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Wnd* w = FromHandle(hWnd);
     return w ? w->proc(hWnd, Msg, wParam, lParam) : 0;
 }
 
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
-{
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     Wnd* w = FromHandle(hWnd);
     if (!w)
         return FALSE;
@@ -232,16 +225,14 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
     return wasVisible;
 }
 
-BOOL WINAPI DestroyWindow(HWND hWnd)
-{
+BOOL WINAPI DestroyWindow(HWND hWnd) {
     if (!FromHandle(hWnd))
         return FALSE;
     DestroyWnd(hWnd);
     return TRUE;
 }
 
-BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
-{
+BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
     Wnd* dlg = FromHandle(hDlg);
     if (!dlg)
         return FALSE;
@@ -253,8 +244,7 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
     return FALSE;
 }
 
-UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
-{
+UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
     Wnd* dlg = FromHandle(hDlg);
     if (!dlg)
         return 0;
