@@ -65,10 +65,19 @@ add_dependencies(strellan_standin strellan_res)
 target_include_directories(strellan_standin PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(strellan_standin PUBLIC strellan_resources X11::X11 PkgConfig::XFT)
 
+# The MIDI Mapper: FluidSynth with a General MIDI SoundFont, playing through
+# PulseAudio (or ALSA).
+pkg_check_modules(SYNTH REQUIRED IMPORTED_TARGET fluidsynth libpulse)
+add_library(strellan_mapper STATIC
+    ${CMAKE_SOURCE_DIR}/platform/linux/midi_mapper.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/audio_out.cpp
+    ${CMAKE_SOURCE_DIR}/platform/linux/soundfont.cpp)
+target_include_directories(strellan_mapper PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(strellan_mapper PUBLIC PkgConfig::SYNTH)
+
 # The Linux program.
-add_executable(strellan ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp
-                        ${CMAKE_SOURCE_DIR}/platform/linux/midi_none.cpp)
-target_link_libraries(strellan PRIVATE strellan_program strellan_standin)
+add_executable(strellan ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp)
+target_link_libraries(strellan PRIVATE strellan_program strellan_standin strellan_mapper)
 
 # The same program with the MIDI calls recorded, for the end-to-end tests.
 add_executable(strellan_recording ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp
@@ -80,6 +89,13 @@ add_test(NAME linux_e2e
          WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
 set_tests_properties(linux_e2e PROPERTIES
     ENVIRONMENT "STRELLAN_LINUX=$<TARGET_FILE:strellan>;STRELLAN_LINUX_RECORDING=$<TARGET_FILE:strellan_recording>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    TIMEOUT 900)
+
+add_test(NAME linux_sound
+         COMMAND ${STRELLAN_PYTHON} -m unittest -v test_sound
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+set_tests_properties(linux_sound PROPERTIES
+    ENVIRONMENT "STRELLAN_LINUX=$<TARGET_FILE:strellan>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}"
     TIMEOUT 900)
 
 add_custom_target(run COMMAND $<TARGET_FILE:strellan> DEPENDS strellan VERBATIM)

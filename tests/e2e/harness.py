@@ -148,6 +148,12 @@ class Wine:
 
     def env(self, overrides=""):
         env = dict(os.environ)
+        # Where the 32-bit Wine runs under qemu-i386 (see
+        # scripts/install-deps.sh), reserve the guest's address space up
+        # front: left to chance, qemu's own mappings now and then sit where
+        # Wine must map its shared user data, and Wine cannot start.
+        # Ignored where i386 programs run natively.
+        env.setdefault("QEMU_RESERVED_VA", "0xf7000000")
         env.update(WINEPREFIX=self.prefix, DISPLAY=self.x.name, WINEDEBUG="-all",
                    # no Mono or Gecko installers; strellan needs neither
                    WINEDLLOVERRIDES=";".join(filter(None, ["mscoree,mshtml=", overrides])))
@@ -158,8 +164,10 @@ class Wine:
         if not os.path.exists(stamp):
             shutil.rmtree(self.prefix, ignore_errors=True)
             os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+            # The default prefix (64-bit, running 32-bit programs through
+            # WoW64) keeps Wine's own services native, which matters where
+            # the 32-bit side runs under emulation.
             env = self.env()
-            env["WINEARCH"] = "win32"
             subprocess.run(["wineboot", "--init"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            timeout=1800)
@@ -280,3 +288,79 @@ class Run:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+
+
+# --- sound ------------------------------------------------------------------------
+
+class SoundServer:
+    """A private PulseAudio server with one null sink, "strellan", at 48 kHz;
+    what reaches the sink is recorded from its monitor. Runs as root too."""
+
+    RATE = 48000
+
+    def __init__(self):
+        self.dir = os.path.join(build_dir(), "pulse")
+        self.proc = None
+
+    @property
+    def server(self):
+        return "unix:" + os.path.join(self.dir, "native")
+
+    def env(self):
+        return {"PULSE_SERVER": self.server}
+
+    def start(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        env = dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir,
+                   XDG_CONFIG_HOME=self.dir)
+        env.pop("PULSE_SERVER", None)
+        self.log = open(os.path.join(self.dir, "server.log"), "wb")
+        self.proc = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "--system=no", "--disallow-exit", "--log-target=stderr",
+             "-L", f"module-null-sink sink_name=strellan rate={self.RATE}",
+             "-L", f"module-native-protocol-unix socket={self.dir}/native auth-anonymous=1"],
+            env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        wait_for(lambda: self.proc.poll() is not None or subprocess.run(
+            ["pactl", "info"], env=dict(os.environ, **self.env()),
+            capture_output=True).returncode == 0, "PulseAudio to answer", timeout=60)
+        if self.proc.poll() is not None:
+            raise RuntimeError(f"pulseaudio ended at start; see {self.dir}/server.log")
+        return self
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait(timeout=30)
+            self.proc = None
+            self.log.close()
+
+    def record(self, path):
+        return Recording(self, path)
+
+
+class Recording:
+    """parec from the sink's monitor into a file of mono float samples."""
+
+    def __init__(self, server, path):
+        self.path = path
+        self.started = time.monotonic()
+        with open(path, "wb") as out:
+            self.proc = subprocess.Popen(
+                ["parec", "--device=strellan.monitor", "--format=float32le",
+                 f"--rate={server.RATE}", "--channels=1", "--raw", "--latency-msec=5"],
+                env=dict(os.environ, **server.env()), stdout=out, stderr=subprocess.DEVNULL)
+        # Recording once the first bytes arrive.
+        wait_for(lambda: os.path.getsize(path) > 0, "the recording to start", timeout=30)
+
+    def seconds(self):
+        return os.path.getsize(self.path) / 4 / SoundServer.RATE
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+
+    def samples(self):
+        import numpy
+        return numpy.fromfile(self.path, dtype=numpy.float32)

@@ -1,0 +1,156 @@
+"""What the Linux program really sounds: the real program on a private
+PulseAudio server with a null sink, its monitor recorded and analysed.
+
+A reference tone is only useful if it is in tune: every string's
+fundamental must lie within 3 cents of equal temperament (A4 = 440 Hz).
+"""
+
+import os
+import subprocess
+import time
+import unittest
+
+import audio
+import harness
+import scenarios
+from harness import wait_for
+
+LINUX = os.environ.get("STRELLAN_LINUX", "")
+
+STRING_NOTES = {"F#1": 30, "B1": 35, "E2": 40, "A2": 45, "D3": 50, "G3": 55, "B3": 59, "E4": 64}
+
+x_server = None
+sound = None
+
+
+def setUpModule():
+    global x_server, sound
+    x_server = harness.XServer().start()
+    sound = harness.SoundServer().start()
+
+
+def tearDownModule():
+    if sound:
+        sound.stop()
+    if x_server:
+        x_server.stop()
+
+
+def launch_linux(extra_env):
+    def launch(folder, stdout_path, env):
+        full = dict(os.environ, DISPLAY=x_server.name, **env, **extra_env)
+        return harness.start_process([LINUX], folder, full, stdout_path)
+    return launch
+
+
+class Sounding(unittest.TestCase):
+    def start(self):
+        run = harness.Run(x_server, "sound-" + scenarios.test_id(self),
+                          launch_linux(sound.env()), log=False)
+        self.addCleanup(run.kill)
+        # The open has happened once the window is up; nothing is printed.
+        return run
+
+    def record(self):
+        rec = sound.record(os.path.join(harness.build_dir(), "e2e",
+                                        f"sound-{scenarios.test_id(self)}.f32"))
+        self.addCleanup(rec.stop)
+        return rec
+
+    def play_and_measure(self, run, rec, seconds=1.6):
+        """Clicks Play and returns the note's samples from its onset on."""
+        mark = int(rec.seconds() * audio.RATE)
+        run.click("Play")
+        start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note to sound")
+        wait_for(lambda: rec.seconds() * audio.RATE > start + seconds * audio.RATE,
+                 "the note to be recorded")
+        return rec.samples()[start:start + int(seconds * audio.RATE)]
+
+    def test_each_string_sounds_its_own_pitch_in_tune_and_loud_enough(self):
+        rec = self.record()
+        run = self.start()
+        self.assertEqual(run.stdout(), b"")
+        results = []
+        for string, note in STRING_NOTES.items():
+            run.click(string)
+            note_samples = self.play_and_measure(run, rec)
+            run.click("Stop")
+            wait_for(lambda: audio.peak_dbfs(rec.samples()[-audio.RATE // 20:]) < -100,
+                     "silence after Stop")
+            # Past the attack: the pitch of the sustained note.
+            f = audio.fundamental(note_samples[int(0.3 * audio.RATE):])
+            ref = audio.equal_temperament(note)
+            results.append((string, f, audio.cents(f, ref), audio.peak_dbfs(note_samples)))
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+
+        report = "\n".join(f"  {s:4} {f:8.3f} Hz {c:+6.2f} cents peak {p:+6.1f} dBFS"
+                           for s, f, c, p in results)
+        print("\n" + report, file=__import__("sys").stderr)
+        for string, f, c, p in results:
+            self.assertLessEqual(abs(c), 3.0, f"{string} out of tune\n{report}")
+            self.assertTrue(-12.0 <= p <= -3.0, f"{string} level\n{report}")
+
+    def test_a_radio_click_alone_sounds_nothing(self):
+        rec = self.record()
+        run = self.start()
+        mark = int(rec.seconds() * audio.RATE)
+        for string in ["A2", "E4", "F#1"]:
+            run.click(string)
+        time.sleep(1.0)  # to give a wrong sound time to show; no wait is timed on it
+        self.assertIsNone(audio.onset(rec.samples(), mark))
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+
+    def test_stop_silences_the_note(self):
+        rec = self.record()
+        run = self.start()
+        note = self.play_and_measure(run, rec, seconds=1.0)
+        peak = audio.peak_dbfs(note)
+        stop_at = int(rec.seconds() * audio.RATE)
+        run.click("Stop")
+        wait_for(lambda: rec.seconds() * audio.RATE > stop_at + 0.5 * audio.RATE,
+                 "half a second after Stop")
+        after = rec.samples()[stop_at + int(0.3 * audio.RATE):stop_at + int(0.5 * audio.RATE)]
+        self.assertLessEqual(audio.peak_dbfs(after), peak - 45,
+                             f"note peak {peak:.1f} dBFS, 300 ms after Stop "
+                             f"{audio.peak_dbfs(after):.1f} dBFS")
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+
+    def test_every_way_of_ending_exits_0_and_leaves_no_sound(self):
+        for way, end in scenarios.ways_of_ending(x_server).items():
+            with self.subTest(way=way):
+                rec = self.record()
+                run = self.start()
+                self.play_and_measure(run, rec, seconds=0.3)
+                end(run)
+                self.assertEqual(run.wait_exit(), 0)
+                ended = int(rec.seconds() * audio.RATE)
+                wait_for(lambda: rec.seconds() * audio.RATE > ended + 0.8 * audio.RATE,
+                         "a while after the end")
+                tail = rec.samples()[ended + int(0.3 * audio.RATE):]
+                self.assertLess(audio.peak_dbfs(tail), -80, way)
+
+    def test_no_sound_server_nor_alsa_prints_the_line_and_runs_on(self):
+        empty = os.path.join(harness.build_dir(), "e2e", "empty-alsa.conf")
+        os.makedirs(os.path.dirname(empty), exist_ok=True)
+        open(empty, "w").close()
+        nowhere = {"PULSE_SERVER": "unix:" + os.path.join(harness.build_dir(), "no-such-socket"),
+                   "ALSA_CONFIG_PATH": empty}
+        for way, end in scenarios.ways_of_ending(x_server).items():
+            with self.subTest(way=way):
+                run = harness.Run(x_server, "sound-nodevice-" + way,
+                                  launch_linux(nowhere), log=False)
+                self.addCleanup(run.kill)
+                wait_for(run.stdout, "the failure line")
+                run.click("A2")
+                run.click("Play")
+                run.click("Stop")
+                end(run)
+                self.assertEqual(run.wait_exit(), 0)
+                self.assertEqual(run.stdout(), scenarios.FAILURE_LINE)
+
+
+if __name__ == "__main__":
+    unittest.main()
