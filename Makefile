@@ -2,7 +2,7 @@
 # work; this file installs what is missing first and runs both.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-linux build-windows test run format clean
+.PHONY: all deps build build-linux build-windows test run bench format clean
 
 all: build
 
@@ -31,3 +31,6 @@ format:
 
 clean:
 	rm -rf build
+
+bench: build
+	/usr/bin/python3 bench/bench.py

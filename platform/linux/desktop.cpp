@@ -73,6 +73,12 @@ int IgnoreIoError(Display*) {
     return 0;
 }
 
+/* Protocol errors are not fatal here: a request on a window that someone
+   else destroyed fails, and the program carries on. */
+int IgnoreProtocolError(Display*, XErrorEvent*) {
+    return 0;
+}
+
 void IoErrorExit(Display*, void*) {
     g_desktop.dead = true;
     if (g_ioJump)
@@ -105,6 +111,7 @@ bool OpenDesktop() {
     d.visual = DefaultVisual(dpy, d.screen);
     d.colormap = DefaultColormap(dpy, d.screen);
     XSetIOErrorHandler(IgnoreIoError);
+    XSetErrorHandler(IgnoreProtocolError);
     XSetIOErrorExitHandler(dpy, IoErrorExit, nullptr);
 
     /* "MS Shell Dlg" 8 pt is the desktop's sans-serif face at 8 points. */

@@ -143,6 +143,15 @@ bool OnMap(XMapEvent& e) {
     return false;
 }
 
+/* Someone else destroyed the window (xdotool windowclose, xkill -id): the
+   dialog is gone as if closed, so close it and let the program end. */
+bool OnDestroy(XDestroyWindowEvent& e, MSG* m) {
+    Wnd* w = FromXid(e.window);
+    if (!w || w->parent)
+        return false;
+    return Make(m, w->hwnd, WM_SYSCOMMAND, SC_CLOSE, 0, CurrentTime);
+}
+
 bool Translate(XEvent& e, MSG* m) {
     switch (e.type) {
     case KeyPress:
@@ -165,6 +174,8 @@ bool Translate(XEvent& e, MSG* m) {
         return OnFocus(e.xfocus, false);
     case MapNotify:
         return OnMap(e.xmap);
+    case DestroyNotify:
+        return OnDestroy(e.xdestroywindow, m);
     }
     return false;
 }

@@ -230,6 +230,16 @@ class WithoutX(unittest.TestCase):
             self.assertEqual(f.read().splitlines(),
                              [scenarios.OPEN, scenarios.ALL_OFF, scenarios.CLOSE])
 
+    def test_window_destroyed_by_another_client_shuts_down(self):
+        run = harness.Run(x_server, "linux-destroyed-window", launcher(RECORDING))
+        self.addCleanup(run.kill)
+        run.click("Play")
+        run.wait_log(3)
+        x_server.xdotool("windowclose", run.window.id)  # XDestroyWindow from outside
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.log(), [scenarios.OPEN, scenarios.PROGRAM, scenarios.note("E2"),
+                                     scenarios.ALL_OFF, scenarios.CLOSE])
+
     def test_losing_the_display_shuts_down_like_a_quit(self):
         own = harness.XServer().start()
         try:
