@@ -203,7 +203,9 @@ def bench_fluidsynth(sound, env):
 
 
 def bench_wine(x):
-    wine = harness.Wine(x).ensure_prefix()
+    # The end-to-end tests' prefix, made once and kept.
+    wine = harness.Wine(x, os.path.join(ROOT, "build", "windows-x86", "wine-prefix"))
+    wine.ensure_prefix()
     folder = os.path.join(harness.build_dir(), "bench-wine")
     os.makedirs(folder, exist_ok=True)
     shutil.copy(EXE, folder)

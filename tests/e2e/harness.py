@@ -142,9 +142,9 @@ class Wine:
     """A Wine prefix made once under the build tree and kept, with a
     persistent wineserver for the tests' lifetime."""
 
-    def __init__(self, xserver):
+    def __init__(self, xserver, prefix=None):
         self.x = xserver
-        self.prefix = os.path.join(build_dir(), "wine-prefix")
+        self.prefix = prefix or os.path.join(build_dir(), "wine-prefix")
 
     def env(self, overrides=""):
         env = dict(os.environ)
