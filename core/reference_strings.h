@@ -41,7 +41,8 @@ constexpr ReferenceString REFERENCE_STRINGS[] = {
 constexpr int REFERENCE_STRING_COUNT = sizeof(REFERENCE_STRINGS) / sizeof(REFERENCE_STRINGS[0]);
 
 /* Let the compiler check the words written out above against their bytes. */
-constexpr bool NoteOnWordsMatchTheirBytes() {
+constexpr bool NoteOnWordsMatchTheirBytes()
+{
     for (const ReferenceString& rs : REFERENCE_STRINGS) {
         if (rs.bNote > 0x7F || rs.bVelocity < 1 || rs.bVelocity > 0x7F)
             return false;

@@ -16,7 +16,8 @@ BOOL g_bQuit = FALSE;
    out on every press, before the note, so the note is the jazz guitar whatever
    else has used channel 1 meanwhile. No Note Off for an earlier note: it dies
    away by itself or at Stop. */
-static void Play(HWND hDlg) {
+static void Play(HWND hDlg)
+{
     midiOutShortMsg(g_hMidiOut, MIDIMSG_PROGRAM_GUITAR);
 
     for (const ReferenceString& rs : REFERENCE_STRINGS) {
@@ -29,12 +30,14 @@ static void Play(HWND hDlg) {
 
 /* Destroy the window and let the message loop see the flag once the current
    message has been handled; the loop silences and closes the device. */
-static void Close(HWND hDlg) {
+static void Close(HWND hDlg)
+{
     DestroyWindow(hDlg);
     g_bQuit = TRUE;
 }
 
-INT_PTR CALLBACK TunerDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK TunerDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
     (void)lParam;
 
     switch (uMsg) {

@@ -9,7 +9,8 @@ HMIDIOUT g_hMidiOut = NULL;
 
 static const char OPEN_FAILED_LINE[] = "There was an error opening MIDI Mapper!\r\n";
 
-void OpenMidiOutput(void) {
+void OpenMidiOutput(void)
+{
     /* CALLBACK_WINDOW with a null window: no notification of any kind. */
     MMRESULT mmr = midiOutOpen(&g_hMidiOut, MIDI_MAPPER, 0, 0, CALLBACK_WINDOW);
     if (mmr != MMSYSERR_NOERROR) {
@@ -30,7 +31,8 @@ void OpenMidiOutput(void) {
     }
 }
 
-void CloseMidiOutput(void) {
+void CloseMidiOutput(void)
+{
     if (g_hMidiOut != NULL)
         midiOutClose(g_hMidiOut);
 }

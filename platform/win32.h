@@ -173,10 +173,12 @@ typedef UINT MMRESULT;
  * written. POSIX streams have no text mode, so here this does nothing.
  */
 #define _O_BINARY 0x8000
-static inline int _fileno(FILE* stream) {
+static inline int _fileno(FILE* stream)
+{
     return fileno(stream);
 }
-static inline int _setmode(int fd, int mode) {
+static inline int _setmode(int fd, int mode)
+{
     return fd < 0 ? -1 : mode;
 }
 

@@ -14,7 +14,8 @@
    g_bQuit or a quit message arrives. Nothing in the program posts one, but
    someone else may; and GetMessageA's -1 (an invalid call) ends it too rather
    than spinning on the error. The caller never passes a null window. */
-static void RunMessageLoop(HWND hDlg) {
+static void RunMessageLoop(HWND hDlg)
+{
     MSG msg;
 
     while (!g_bQuit) {
@@ -30,7 +31,8 @@ static void RunMessageLoop(HWND hDlg) {
     }
 }
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd) {
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
+{
     (void)hPrevInstance;
     (void)lpCmdLine;
 

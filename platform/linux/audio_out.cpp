@@ -58,11 +58,13 @@ private:
     std::vector<float> buffer_;
 };
 
-void PulseOut::OnContextState(pa_context*, void* self) {
+void PulseOut::OnContextState(pa_context*, void* self)
+{
     pa_threaded_mainloop_signal(static_cast<PulseOut*>(self)->loop_, 0);
 }
 
-void PulseOut::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+void PulseOut::OnServerInfo(pa_context*, const pa_server_info* info, void* self)
+{
     auto* out = static_cast<PulseOut*>(self);
     if (info && info->sample_spec.rate > 0)
         out->rate_ = info->sample_spec.rate;
@@ -72,7 +74,8 @@ void PulseOut::OnServerInfo(pa_context*, const pa_server_info* info, void* self)
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
-void PulseOut::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+void PulseOut::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
+{
     auto* out = static_cast<PulseOut*>(self);
     if (!eol && info && info->sample_spec.rate > 0)
         out->rate_ = info->sample_spec.rate;
@@ -82,17 +85,20 @@ void PulseOut::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* 
     }
 }
 
-void PulseOut::OnStreamState(pa_stream*, void* self) {
+void PulseOut::OnStreamState(pa_stream*, void* self)
+{
     pa_threaded_mainloop_signal(static_cast<PulseOut*>(self)->loop_, 0);
 }
 
-void PulseOut::OnWrite(pa_stream*, size_t bytes, void* self) {
+void PulseOut::OnWrite(pa_stream*, size_t bytes, void* self)
+{
     static_cast<PulseOut*>(self)->Render(bytes);
 }
 
 /* Waits, with the loop locked, until ready() or a failure of the context or
    the stream. */
-bool PulseOut::WaitFor(bool (*ready)(PulseOut*)) {
+bool PulseOut::WaitFor(bool (*ready)(PulseOut*))
+{
     for (;;) {
         if (ready(this))
             return true;
@@ -104,7 +110,8 @@ bool PulseOut::WaitFor(bool (*ready)(PulseOut*)) {
     }
 }
 
-bool PulseOut::Open() {
+bool PulseOut::Open()
+{
     loop_ = pa_threaded_mainloop_new();
     if (!loop_)
         return false;
@@ -145,7 +152,8 @@ bool PulseOut::Open() {
     return ok;
 }
 
-bool PulseOut::Start(fluid_synth_t* synth) {
+bool PulseOut::Start(fluid_synth_t* synth)
+{
     synth_ = synth;
     pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), 2};
 
@@ -174,7 +182,8 @@ bool PulseOut::Start(fluid_synth_t* synth) {
 }
 
 /* In the loop's thread, loop locked: render what the server asks for. */
-void PulseOut::Render(size_t bytes) {
+void PulseOut::Render(size_t bytes)
+{
     const size_t frames = bytes / (2 * sizeof(float));
     if (frames == 0)
         return;
@@ -197,7 +206,8 @@ void PulseOut::Render(size_t bytes) {
     }
 }
 
-void PulseOut::Wake() {
+void PulseOut::Wake()
+{
     pa_threaded_mainloop_lock(loop_);
     silentFrames_ = 0;
     if (corked_ && stream_) {
@@ -212,7 +222,8 @@ void PulseOut::Wake() {
     pa_threaded_mainloop_unlock(loop_);
 }
 
-void PulseOut::Close() {
+void PulseOut::Close()
+{
     if (loop_)
         pa_threaded_mainloop_stop(loop_);
     if (stream_) {
@@ -232,15 +243,18 @@ void PulseOut::Close() {
 
 class AlsaOut final : public AudioOut {
 public:
-    explicit AlsaOut(fluid_settings_t* settings) : settings_(settings) {
+    explicit AlsaOut(fluid_settings_t* settings) : settings_(settings)
+    {
         fluid_settings_getnum(settings_, "synth.sample-rate", &rate_);
     }
-    ~AlsaOut() override {
+    ~AlsaOut() override
+    {
         if (driver_)
             delete_fluid_audio_driver(driver_);
     }
     double SampleRate() const override { return rate_; }
-    bool Start(fluid_synth_t* synth) override {
+    bool Start(fluid_synth_t* synth) override
+    {
         fluid_settings_setstr(settings_, "audio.driver", "alsa");
         driver_ = new_fluid_audio_driver(settings_, synth);
         return driver_ != nullptr;
@@ -255,14 +269,16 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioOut> OpenPulseOut() {
+std::unique_ptr<AudioOut> OpenPulseOut()
+{
     auto out = std::make_unique<PulseOut>();
     if (!out->Open())
         return nullptr;
     return out;
 }
 
-std::unique_ptr<AudioOut> OpenAlsaOut(fluid_settings_t* settings) {
+std::unique_ptr<AudioOut> OpenAlsaOut(fluid_settings_t* settings)
+{
     return std::make_unique<AlsaOut>(settings);
 }
 

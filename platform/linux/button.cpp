@@ -10,19 +10,22 @@ namespace strellan {
 
 namespace {
 
-bool IsRadio(const Wnd* w) {
+bool IsRadio(const Wnd* w)
+{
     DWORD type = w->style & BS_TYPEMASK;
     return type == BS_AUTORADIOBUTTON || type == 4 /* BS_RADIOBUTTON */;
 }
 
-void Line(::Window xid, unsigned long pixel, int x0, int y0, int x1, int y1) {
+void Line(::Window xid, unsigned long pixel, int x0, int y0, int x1, int y1)
+{
     XSetForeground(g_desktop.dpy, g_desktop.gc, pixel);
     XDrawLine(g_desktop.dpy, xid, g_desktop.gc, x0, y0, x1, y1);
 }
 
 /* A 1-pixel frame: top and left in one colour, bottom and right in another. */
 void Frame(::Window xid, int x, int y, int w, int h, unsigned long topLeft,
-           unsigned long bottomRight) {
+           unsigned long bottomRight)
+{
     Line(xid, topLeft, x, y, x + w - 2, y);
     Line(xid, topLeft, x, y, x, y + h - 2);
     Line(xid, bottomRight, x, y + h - 1, x + w - 1, y + h - 1);
@@ -30,7 +33,8 @@ void Frame(::Window xid, int x, int y, int w, int h, unsigned long topLeft,
 }
 
 /* The dotted rectangle of the keyboard focus. */
-void FocusRect(::Window xid, int x, int y, int w, int h) {
+void FocusRect(::Window xid, int x, int y, int w, int h)
+{
     Display* dpy = g_desktop.dpy;
     XSetForeground(dpy, g_desktop.gc, g_desktop.colours.text);
     XSetLineAttributes(dpy, g_desktop.gc, 0, LineOnOffDash, CapButt, JoinMiter);
@@ -41,20 +45,23 @@ void FocusRect(::Window xid, int x, int y, int w, int h) {
     XSetLineAttributes(dpy, g_desktop.gc, 0, LineSolid, CapButt, JoinMiter);
 }
 
-int TextWidth(const std::string& s) {
+int TextWidth(const std::string& s)
+{
     XGlyphInfo g{};
     XftTextExtentsUtf8(g_desktop.dpy, g_desktop.font, reinterpret_cast<const FcChar8*>(s.data()),
                        static_cast<int>(s.size()), &g);
     return g.xOff;
 }
 
-void Text(Wnd* w, const std::string& s, int x, int top) {
+void Text(Wnd* w, const std::string& s, int x, int top)
+{
     XftDrawStringUtf8(w->draw, &g_desktop.colours.xftText, g_desktop.font, x,
                       top + g_desktop.font->ascent, reinterpret_cast<const FcChar8*>(s.data()),
                       static_cast<int>(s.size()));
 }
 
-void PaintPushButton(Wnd* w) {
+void PaintPushButton(Wnd* w)
+{
     const Desktop::Colours& c = g_desktop.colours;
     const bool pushed = w->state & BST_PUSHED;
     const bool focused = GetFocusWnd() == w->hwnd && IsActive();
@@ -85,7 +92,8 @@ void PaintPushButton(Wnd* w) {
         FocusRect(w->xid, 4, 4, w->cx - 8, w->cy - 8);
 }
 
-void PaintRadioButton(Wnd* w) {
+void PaintRadioButton(Wnd* w)
+{
     const Desktop::Colours& c = g_desktop.colours;
     Display* dpy = g_desktop.dpy;
     GC gc = g_desktop.gc;
@@ -126,7 +134,8 @@ void PaintRadioButton(Wnd* w) {
 }
 
 /* Checks an auto radio button and clears the others of its group. */
-void CheckInGroup(Wnd* w) {
+void CheckInGroup(Wnd* w)
+{
     Wnd* dlg = FromHandle(w->parent);
     if (dlg) {
         std::vector<HWND>& c = dlg->children;
@@ -147,7 +156,8 @@ void CheckInGroup(Wnd* w) {
 
 /* The click itself: an auto radio button checks itself first; then the
    parent hears BN_CLICKED. */
-void Click(Wnd* w) {
+void Click(Wnd* w)
+{
     HWND hwnd = w->hwnd;
     if ((w->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
         CheckInGroup(w);
@@ -156,7 +166,8 @@ void Click(Wnd* w) {
                      reinterpret_cast<LPARAM>(hwnd));
 }
 
-void SetPushed(Wnd* w, bool pushed) {
+void SetPushed(Wnd* w, bool pushed)
+{
     UINT state = pushed ? (w->state | BST_PUSHED) : (w->state & ~static_cast<UINT>(BST_PUSHED));
     if (state != w->state) {
         w->state = state;
@@ -164,14 +175,16 @@ void SetPushed(Wnd* w, bool pushed) {
     }
 }
 
-bool Inside(const Wnd* w, LPARAM lParam) {
+bool Inside(const Wnd* w, LPARAM lParam)
+{
     int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
     return x >= 0 && y >= 0 && x < w->cx && y < w->cy;
 }
 
 } // namespace
 
-LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     Wnd* w = FromHandle(hwnd);
 
     switch (msg) {
@@ -267,7 +280,8 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProc(hwnd, msg, wParam, lParam);
 }
 
-LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     Wnd* w = FromHandle(hwnd);
 
     switch (msg) {

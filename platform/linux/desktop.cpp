@@ -29,7 +29,8 @@ constexpr Rgb kDarkShadow = {64, 64, 64};
 constexpr Rgb kWindow = {255, 255, 255};
 constexpr Rgb kText = {0, 0, 0};
 
-unsigned long Pixel(Rgb c) {
+unsigned long Pixel(Rgb c)
+{
     XColor xc{};
     xc.red = static_cast<unsigned short>(c.r * 257);
     xc.green = static_cast<unsigned short>(c.g * 257);
@@ -42,7 +43,8 @@ unsigned long Pixel(Rgb c) {
 
 /* Dots per inch: Xft.dpi when the desktop sets it, else what the screen's
    size in millimetres says, else 96. */
-double ScreenDpi(Display* dpy, int screen) {
+double ScreenDpi(Display* dpy, int screen)
+{
     if (char* rms = XResourceManagerString(dpy)) {
         XrmInitialize();
         XrmDatabase db = XrmGetStringDatabase(rms);
@@ -69,17 +71,20 @@ double ScreenDpi(Display* dpy, int screen) {
    which then ends as a quit message would. */
 std::jmp_buf* g_ioJump = nullptr;
 
-int IgnoreIoError(Display*) {
+int IgnoreIoError(Display*)
+{
     return 0;
 }
 
 /* Protocol errors are not fatal here: a request on a window that someone
    else destroyed fails, and the program carries on. */
-int IgnoreProtocolError(Display*, XErrorEvent*) {
+int IgnoreProtocolError(Display*, XErrorEvent*)
+{
     return 0;
 }
 
-void IoErrorExit(Display*, void*) {
+void IoErrorExit(Display*, void*)
+{
     g_desktop.dead = true;
     if (g_ioJump)
         std::longjmp(*g_ioJump, 1);
@@ -89,11 +94,13 @@ void IoErrorExit(Display*, void*) {
 
 } // namespace
 
-void ArmIoJump(std::jmp_buf* jump) {
+void ArmIoJump(std::jmp_buf* jump)
+{
     g_ioJump = jump;
 }
 
-bool OpenDesktop() {
+bool OpenDesktop()
+{
     if (g_desktop.dpy)
         return true;
 
@@ -172,10 +179,12 @@ bool OpenDesktop() {
     return true;
 }
 
-int DialogUnitsToPixelsX(int du) {
+int DialogUnitsToPixelsX(int du)
+{
     return (du * g_desktop.baseX + 2) / 4;
 }
-int DialogUnitsToPixelsY(int du) {
+int DialogUnitsToPixelsY(int du)
+{
     return (du * g_desktop.baseY + 4) / 8;
 }
 

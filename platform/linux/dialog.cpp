@@ -12,17 +12,20 @@ namespace strellan {
 
 namespace {
 
-bool IsTabStop(const Wnd* w) {
+bool IsTabStop(const Wnd* w)
+{
     return (w->style & (WS_TABSTOP | WS_VISIBLE)) == (WS_TABSTOP | WS_VISIBLE);
 }
 
-UINT DlgCode(HWND hwnd, WPARAM vk = 0) {
+UINT DlgCode(HWND hwnd, WPARAM vk = 0)
+{
     return static_cast<UINT>(SendMessageA(hwnd, WM_GETDLGCODE, vk, 0));
 }
 
 /* The next (or previous) tab stop after `from` among the dialog's controls
    in creation order, wrapping round; the first one when from is none. */
-HWND NextTabItem(Wnd* dlg, HWND from, bool previous) {
+HWND NextTabItem(Wnd* dlg, HWND from, bool previous)
+{
     const std::vector<HWND>& c = dlg->children;
     const int n = static_cast<int>(c.size());
     int start = -1;
@@ -41,7 +44,8 @@ HWND NextTabItem(Wnd* dlg, HWND from, bool previous) {
 
 /* The group around `from`: from the control with WS_GROUP at or before it up
    to the next one with WS_GROUP. */
-std::vector<HWND> GroupOf(Wnd* dlg, HWND from) {
+std::vector<HWND> GroupOf(Wnd* dlg, HWND from)
+{
     const std::vector<HWND>& c = dlg->children;
     size_t at = 0;
     while (at < c.size() && c[at] != from)
@@ -61,7 +65,8 @@ std::vector<HWND> GroupOf(Wnd* dlg, HWND from) {
 }
 
 /* The arrow keys move among the buttons of the focused control's group. */
-HWND NextGroupButton(Wnd* dlg, HWND from, bool previous) {
+HWND NextGroupButton(Wnd* dlg, HWND from, bool previous)
+{
     std::vector<HWND> group;
     for (HWND h : GroupOf(dlg, from))
         if ((DlgCode(h) & DLGC_BUTTON) && (FromHandle(h)->style & WS_VISIBLE))
@@ -73,11 +78,13 @@ HWND NextGroupButton(Wnd* dlg, HWND from, bool previous) {
     return nullptr;
 }
 
-void SendCommand(HWND dlg, int id, HWND control) {
+void SendCommand(HWND dlg, int id, HWND control)
+{
     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
 }
 
-bool IsOwnWindow(HWND dlg, HWND hwnd) {
+bool IsOwnWindow(HWND dlg, HWND hwnd)
+{
     Wnd* w = FromHandle(hwnd);
     return w && (hwnd == dlg || w->parent == dlg);
 }
@@ -86,7 +93,8 @@ bool IsOwnWindow(HWND dlg, HWND hwnd) {
 
 /* The dialog class's window procedure: the program's dialog procedure
    first, then the default handling for what it answers FALSE. */
-LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     Wnd* w = FromHandle(hwnd);
     if (w->dlgProc && w->dlgProc(hwnd, msg, wParam, lParam))
         return TRUE;
@@ -110,7 +118,8 @@ LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProc(hwnd, msg, wParam, lParam);
 }
 
-LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     (void)lParam;
     Wnd* w = FromHandle(hwnd);
     HWND top = w->parent ? w->parent : hwnd;
@@ -146,7 +155,8 @@ using namespace strellan;
 extern "C" {
 
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
-                               DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
     (void)hInstance;
     (void)hWndParent;
     if (!IS_INTRESOURCE(lpTemplateName))
@@ -184,7 +194,8 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     return FromHandle(hDlg) ? hDlg : NULL;
 }
 
-BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
+BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
+{
     if (!IsOwnWindow(hDlg, lpMsg->hwnd))
         return FALSE;
     Wnd* dlg = FromHandle(hDlg);

@@ -8,7 +8,8 @@ namespace {
 
 constexpr std::uint32_t kDsSetFont = 0x40;
 
-const char* PredefinedClassName(std::uint16_t ordinal) {
+const char* PredefinedClassName(std::uint16_t ordinal)
+{
     switch (ordinal) {
     case 0x80:
         return "Button";
@@ -28,7 +29,8 @@ const char* PredefinedClassName(std::uint16_t ordinal) {
 
 /* Class names are case-insensitive; rc writes "BUTTON" where the ordinal
    would do. Report the predefined classes under one spelling. */
-std::string CanonicalClassName(std::string name) {
+std::string CanonicalClassName(std::string name)
+{
     for (std::uint16_t ordinal = 0x80; ordinal <= 0x85; ++ordinal) {
         const char* known = PredefinedClassName(ordinal);
         if (strcasecmp(name.c_str(), known) == 0)
@@ -37,7 +39,8 @@ std::string CanonicalClassName(std::string name) {
     return name;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
+void AppendUtf8(std::string& out, std::uint32_t cp)
+{
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -61,13 +64,15 @@ public:
 
     bool ok() const { return ok_; }
 
-    std::uint8_t byte() {
+    std::uint8_t byte()
+    {
         if (!need(1))
             return 0;
         return bytes_[pos_++];
     }
 
-    std::uint16_t word() {
+    std::uint16_t word()
+    {
         std::uint16_t lo = byte();
         std::uint16_t hi = byte();
         return static_cast<std::uint16_t>(lo | hi << 8);
@@ -75,7 +80,8 @@ public:
 
     std::int16_t shortInt() { return static_cast<std::int16_t>(word()); }
 
-    std::uint32_t dword() {
+    std::uint32_t dword()
+    {
         std::uint32_t lo = word();
         std::uint32_t hi = word();
         return lo | hi << 16;
@@ -83,7 +89,8 @@ public:
 
     /* A NUL-terminated UTF-16LE string, as UTF-8. An unpaired surrogate
        becomes U+FFFD. */
-    std::string string() {
+    std::string string()
+    {
         std::string out;
         for (;;) {
             std::uint32_t c = word();
@@ -104,7 +111,8 @@ public:
 
     /* sz_Or_Ord: 0 for none, 0xFFFF and an ordinal, or a string. Ordinals
        read as "#n" unless they name a predefined class. */
-    std::string nameOrOrdinal(bool isClass) {
+    std::string nameOrOrdinal(bool isClass)
+    {
         std::uint16_t first = word();
         if (first == 0)
             return {};
@@ -118,7 +126,8 @@ public:
         return isClass ? CanonicalClassName(string()) : string();
     }
 
-    std::vector<std::uint8_t> bytes(std::size_t n) {
+    std::vector<std::uint8_t> bytes(std::size_t n)
+    {
         if (!need(n))
             return {};
         std::vector<std::uint8_t> v(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
@@ -127,7 +136,8 @@ public:
         return v;
     }
 
-    void align4() {
+    void align4()
+    {
         std::size_t aligned = (pos_ + 3) & ~std::size_t{3};
         if (aligned > bytes_.size())
             ok_ = false;
@@ -136,7 +146,8 @@ public:
     }
 
 private:
-    bool need(std::size_t n) {
+    bool need(std::size_t n)
+    {
         if (!ok_ || bytes_.size() - pos_ < n) {
             ok_ = false;
             return false;
@@ -151,7 +162,8 @@ private:
 
 } // namespace
 
-std::optional<DialogTemplate> ParseDialogTemplate(Bytes bytes) {
+std::optional<DialogTemplate> ParseDialogTemplate(Bytes bytes)
+{
     TemplateReader r(bytes);
     DialogTemplate t;
 

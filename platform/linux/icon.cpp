@@ -24,17 +24,20 @@ struct Icon {
 std::map<HICON, std::unique_ptr<Icon>> g_icons;
 uintptr_t g_nextIcon = 0x20010;
 
-std::uint32_t Le32(Bytes b, size_t at) {
+std::uint32_t Le32(Bytes b, size_t at)
+{
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
-std::uint16_t Le16(Bytes b, size_t at) {
+std::uint16_t Le16(Bytes b, size_t at)
+{
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
 
 /* An icon image as the .ico and RT_ICON store it: a BITMAPINFOHEADER of
    doubled height, the colour rows bottom-up, then the 1-bit AND mask. Only
    32-bit images are read; Strellan carries nothing else. */
-std::unique_ptr<Icon> DecodeIconImage(Bytes image) {
+std::unique_ptr<Icon> DecodeIconImage(Bytes image)
+{
     if (image.size() < 40 || Le32(image, 0) < 40)
         return nullptr;
     int width = static_cast<int>(Le32(image, 4));
@@ -64,7 +67,8 @@ std::unique_ptr<Icon> DecodeIconImage(Bytes image) {
 
 } // namespace
 
-void SetWindowIcon(Wnd* w) {
+void SetWindowIcon(Wnd* w)
+{
     auto it = g_icons.find(w->bigIcon);
     if (it == g_icons.end() || g_desktop.dead)
         return;
@@ -88,7 +92,8 @@ extern "C" {
 
 /* Icons only, from the program's own resources: the group's entry nearest
    the asked size (32 x 32 for LR_DEFAULTSIZE with no size given). */
-HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad) {
+HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad)
+{
     (void)hInst;
     if (type != IMAGE_ICON || !IS_INTRESOURCE(name))
         return NULL;

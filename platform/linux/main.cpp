@@ -5,9 +5,12 @@
 #include "platform/win32.h"
 
 /* Any non-null value: the stand-in has one module, the program itself. */
-static struct Module { int unused; } s_module;
+static struct Module {
+    int unused;
+} s_module;
 
-int main() {
+int main()
+{
     char cmdLine[] = "";
     return WinMain(reinterpret_cast<HINSTANCE>(&s_module), NULL, cmdLine, SW_SHOWNORMAL);
 }

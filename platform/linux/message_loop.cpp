@@ -17,11 +17,13 @@ namespace {
 std::deque<MSG> g_posted;
 unsigned g_keyModifiers = 0;
 
-LPARAM PointParam(int x, int y) {
+LPARAM PointParam(int x, int y)
+{
     return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(x, y)));
 }
 
-bool Make(MSG* m, HWND hwnd, UINT message, WPARAM w, LPARAM l, Time time) {
+bool Make(MSG* m, HWND hwnd, UINT message, WPARAM w, LPARAM l, Time time)
+{
     *m = MSG{};
     m->hwnd = hwnd;
     m->message = message;
@@ -31,7 +33,8 @@ bool Make(MSG* m, HWND hwnd, UINT message, WPARAM w, LPARAM l, Time time) {
     return true;
 }
 
-UINT VirtualKey(KeySym sym) {
+UINT VirtualKey(KeySym sym)
+{
     switch (sym) {
     case XK_Tab:
     case XK_ISO_Left_Tab:
@@ -59,7 +62,8 @@ UINT VirtualKey(KeySym sym) {
 
 /* Keys go to the window with the focus, or to the dialog when no control
    has it. With Alt held they are system keys, as Alt+F4 is. */
-bool OnKey(XKeyEvent& e, MSG* m, bool down) {
+bool OnKey(XKeyEvent& e, MSG* m, bool down)
+{
     Wnd* top = FromXid(e.window);
     if (!top)
         return false;
@@ -92,7 +96,8 @@ bool OnKey(XKeyEvent& e, MSG* m, bool down) {
     return Make(m, target, message, vk, flags, e.time);
 }
 
-bool OnButton(XButtonEvent& e, MSG* m, bool down) {
+bool OnButton(XButtonEvent& e, MSG* m, bool down)
+{
     Wnd* w = FromXid(e.window);
     if (!w || e.button != Button1)
         return false;
@@ -100,7 +105,8 @@ bool OnButton(XButtonEvent& e, MSG* m, bool down) {
                 PointParam(e.x, e.y), e.time);
 }
 
-bool OnMotion(XMotionEvent& e, MSG* m) {
+bool OnMotion(XMotionEvent& e, MSG* m)
+{
     Wnd* w = FromXid(e.window);
     if (!w)
         return false;
@@ -108,7 +114,8 @@ bool OnMotion(XMotionEvent& e, MSG* m) {
                 PointParam(e.x, e.y), e.time);
 }
 
-bool OnExpose(XExposeEvent& e, MSG* m) {
+bool OnExpose(XExposeEvent& e, MSG* m)
+{
     Wnd* w = FromXid(e.window);
     if (!w || e.count > 0)
         return false;
@@ -116,7 +123,8 @@ bool OnExpose(XExposeEvent& e, MSG* m) {
 }
 
 /* The window manager's close request: the close box's WM_SYSCOMMAND. */
-bool OnClientMessage(XClientMessageEvent& e, MSG* m) {
+bool OnClientMessage(XClientMessageEvent& e, MSG* m)
+{
     Wnd* w = FromXid(e.window);
     if (!w || e.message_type != g_desktop.wmProtocols || e.format != 32 ||
         static_cast<Atom>(e.data.l[0]) != g_desktop.wmDeleteWindow)
@@ -124,7 +132,8 @@ bool OnClientMessage(XClientMessageEvent& e, MSG* m) {
     return Make(m, w->hwnd, WM_SYSCOMMAND, SC_CLOSE, 0, CurrentTime);
 }
 
-bool OnFocus(XFocusChangeEvent& e, bool in) {
+bool OnFocus(XFocusChangeEvent& e, bool in)
+{
     Wnd* w = FromXid(e.window);
     if (!w || e.detail == NotifyPointer || e.detail == NotifyInferior)
         return false;
@@ -137,7 +146,8 @@ bool OnFocus(XFocusChangeEvent& e, bool in) {
 
 /* Without a window manager nobody gives the new window the keyboard: take
    it when it is mapped, as the window manager would on Windows. */
-bool OnMap(XMapEvent& e) {
+bool OnMap(XMapEvent& e)
+{
     if (!g_desktop.windowManager && FromXid(e.window))
         XSetInputFocus(g_desktop.dpy, e.window, RevertToParent, CurrentTime);
     return false;
@@ -145,14 +155,16 @@ bool OnMap(XMapEvent& e) {
 
 /* Someone else destroyed the window (xdotool windowclose, xkill -id): the
    dialog is gone as if closed, so close it and let the program end. */
-bool OnDestroy(XDestroyWindowEvent& e, MSG* m) {
+bool OnDestroy(XDestroyWindowEvent& e, MSG* m)
+{
     Wnd* w = FromXid(e.window);
     if (!w || w->parent)
         return false;
     return Make(m, w->hwnd, WM_SYSCOMMAND, SC_CLOSE, 0, CurrentTime);
 }
 
-bool Translate(XEvent& e, MSG* m) {
+bool Translate(XEvent& e, MSG* m)
+{
     switch (e.type) {
     case KeyPress:
         return OnKey(e.xkey, m, true);
@@ -182,11 +194,13 @@ bool Translate(XEvent& e, MSG* m) {
 
 } // namespace
 
-unsigned KeyModifiers() {
+unsigned KeyModifiers()
+{
     return g_keyModifiers;
 }
 
-void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
     MSG m{};
     m.hwnd = hwnd;
     m.message = msg;
@@ -201,7 +215,8 @@ using namespace strellan;
 
 extern "C" {
 
-BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
     /* The stand-in serves one thread and one window: no filters. */
     if (hWnd != NULL || wMsgFilterMin != 0 || wMsgFilterMax != 0)
         return -1;
@@ -235,13 +250,15 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     return FALSE;
 }
 
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
+BOOL WINAPI TranslateMessage(const MSG* lpMsg)
+{
     /* No WM_CHAR: nothing here takes text. */
     (void)lpMsg;
     return FALSE;
 }
 
-LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
+{
     return SendMessageA(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 

@@ -26,7 +26,8 @@ struct Mapper {
     std::unique_ptr<AudioOut> out;
     BYTE runningStatus = 0;
 
-    ~Mapper() {
+    ~Mapper()
+    {
         if (synth)
             fluid_synth_all_sounds_off(synth, -1);
         out.reset(); /* stop the audio before the synthesizer goes */
@@ -40,7 +41,8 @@ struct Mapper {
 /* The one open device, and the handle that names it. */
 Mapper* g_mapper = nullptr;
 
-HMIDIOUT Handle() {
+HMIDIOUT Handle()
+{
     return reinterpret_cast<HMIDIOUT>(g_mapper);
 }
 
@@ -48,13 +50,15 @@ HMIDIOUT Handle() {
    warnings (a SoundFont's odd zone, say) are not for the guitarist. */
 void LogNothing(int, const char*, void*) {}
 
-void SilenceFluidSynthLog() {
+void SilenceFluidSynthLog()
+{
     fluid_set_log_function(FLUID_PANIC, nullptr, nullptr);
     for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
         fluid_set_log_function(level, LogNothing, nullptr);
 }
 
-std::unique_ptr<Mapper> OpenMapper() {
+std::unique_ptr<Mapper> OpenMapper()
+{
     SilenceFluidSynthLog();
     auto m = std::make_unique<Mapper>();
 
@@ -92,7 +96,8 @@ std::unique_ptr<Mapper> OpenMapper() {
 
 /* One short message, by its status byte. Data bytes are masked to 7 bits as
    a MIDI cable would carry them. */
-void Send(Mapper* m, DWORD word) {
+void Send(Mapper* m, DWORD word)
+{
     BYTE status = static_cast<BYTE>(word & 0xFF);
     BYTE d1 = static_cast<BYTE>(word >> 8 & 0x7F);
     BYTE d2 = static_cast<BYTE>(word >> 16 & 0x7F);
@@ -152,7 +157,8 @@ using namespace strellan;
 extern "C" {
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen) {
+                            DWORD_PTR dwInstance, DWORD fdwOpen)
+{
     (void)dwCallback;
     (void)dwInstance;
     (void)fdwOpen; /* no notifications are ever delivered */
@@ -172,7 +178,8 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
+{
     if (!hmo || hmo != Handle())
         return MMSYSERR_INVALHANDLE;
     Send(g_mapper, dwMsg);
@@ -180,7 +187,8 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
+{
     if (!hmo || hmo != Handle())
         return MMSYSERR_INVALHANDLE;
     delete g_mapper;

@@ -13,7 +13,8 @@ public:
     bool ok() const { return ok_; }
     std::size_t pos() const { return pos_; }
 
-    std::uint16_t word() {
+    std::uint16_t word()
+    {
         if (!need(2))
             return 0;
         std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
@@ -21,7 +22,8 @@ public:
         return v;
     }
 
-    std::uint32_t dword() {
+    std::uint32_t dword()
+    {
         std::uint32_t lo = word();
         std::uint32_t hi = word();
         return lo | hi << 16;
@@ -29,7 +31,8 @@ public:
 
     /* A type or name: 0xFFFF and an ordinal, or a NUL-terminated UTF-16
        string (reported as no ordinal). */
-    std::optional<std::uint16_t> id() {
+    std::optional<std::uint16_t> id()
+    {
         std::uint16_t first = word();
         if (first == 0xFFFF)
             return word();
@@ -40,7 +43,8 @@ public:
 
     void align4() { pos_ = (pos_ + 3) & ~std::size_t{3}; }
 
-    void seek(std::size_t p) {
+    void seek(std::size_t p)
+    {
         if (p > bytes_.size())
             ok_ = false;
         else
@@ -48,7 +52,8 @@ public:
     }
 
 private:
-    bool need(std::size_t n) {
+    bool need(std::size_t n)
+    {
         if (!ok_ || bytes_.size() - pos_ < n) {
             ok_ = false;
             return false;
@@ -63,7 +68,8 @@ private:
 
 } // namespace
 
-std::optional<Bytes> FindResource(Bytes res, std::uint16_t type, std::uint16_t name) {
+std::optional<Bytes> FindResource(Bytes res, std::uint16_t type, std::uint16_t name)
+{
     Reader r(res);
     while (r.ok() && r.pos() < res.size()) {
         std::size_t start = r.pos();

@@ -8,7 +8,8 @@ extern "C" const unsigned char strellan_res_end[];
 
 namespace strellan {
 
-ResourceBytes EmbeddedRes() {
+ResourceBytes EmbeddedRes()
+{
     return {strellan_res_begin, static_cast<size_t>(strellan_res_end - strellan_res_begin)};
 }
 

@@ -4,7 +4,8 @@
 
 namespace strellan {
 
-const std::vector<std::string>& SoundFontSearchPath() {
+const std::vector<std::string>& SoundFontSearchPath()
+{
     static const std::vector<std::string> paths = {
         /* Debian and Ubuntu: timgm6mb-soundfont. */
         "/usr/share/sounds/sf2/TimGM6mb.sf2",
@@ -25,7 +26,8 @@ const std::vector<std::string>& SoundFontSearchPath() {
     return paths;
 }
 
-std::string FindSoundFont() {
+std::string FindSoundFont()
+{
     for (const std::string& path : SoundFontSearchPath())
         if (access(path.c_str(), R_OK) == 0)
             return path;

@@ -24,7 +24,8 @@ uintptr_t g_nextHandle = 0x10010;
 HWND g_focus = nullptr;
 bool g_active = false;
 
-WNDPROC ProcForClass(const char* className) {
+WNDPROC ProcForClass(const char* className)
+{
     std::string c = className;
     if (c == "Button")
         return ButtonProc;
@@ -33,7 +34,8 @@ WNDPROC ProcForClass(const char* className) {
     return DialogWndProc;
 }
 
-void SetWmHints(Wnd* w) {
+void SetWmHints(Wnd* w)
+{
     Desktop& d = g_desktop;
 
     XStoreName(d.dpy, w->xid, w->text.c_str());
@@ -79,18 +81,21 @@ void SetWmHints(Wnd* w) {
 
 } // namespace
 
-Wnd* FromHandle(HWND hwnd) {
+Wnd* FromHandle(HWND hwnd)
+{
     auto it = g_windows.find(hwnd);
     return it == g_windows.end() ? nullptr : it->second.get();
 }
 
-Wnd* FromXid(::Window xid) {
+Wnd* FromXid(::Window xid)
+{
     auto it = g_byXid.find(xid);
     return it == g_byXid.end() ? nullptr : FromHandle(it->second);
 }
 
 HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWORD style, int id,
-               int x, int y, int cx, int cy) {
+               int x, int y, int cx, int cy)
+{
     Desktop& d = g_desktop;
     Wnd* p = parent ? FromHandle(parent) : nullptr;
 
@@ -133,7 +138,8 @@ HWND CreateWnd(HWND parent, const char* className, const std::string& text, DWOR
     return hwnd;
 }
 
-void DestroyWnd(HWND hwnd) {
+void DestroyWnd(HWND hwnd)
+{
     Wnd* w = FromHandle(hwnd);
     if (!w)
         return;
@@ -161,15 +167,18 @@ void DestroyWnd(HWND hwnd) {
     g_windows.erase(hwnd);
 }
 
-HWND GetFocusWnd() {
+HWND GetFocusWnd()
+{
     return g_focus;
 }
 
-bool IsActive() {
+bool IsActive()
+{
     return g_active;
 }
 
-void SetActive(bool active) {
+void SetActive(bool active)
+{
     if (active == g_active)
         return;
     g_active = active;
@@ -178,7 +187,8 @@ void SetActive(bool active) {
         Repaint(g_focus);
 }
 
-void SetFocusWnd(HWND hwnd) {
+void SetFocusWnd(HWND hwnd)
+{
     if (hwnd == g_focus || (hwnd && !FromHandle(hwnd)))
         return;
     HWND old = g_focus;
@@ -193,7 +203,8 @@ void SetFocusWnd(HWND hwnd) {
     }
 }
 
-void Repaint(HWND hwnd) {
+void Repaint(HWND hwnd)
+{
     if (FromHandle(hwnd) && !g_desktop.dead)
         SendMessageA(hwnd, WM_PAINT, 0, 0);
 }
@@ -204,12 +215,14 @@ using namespace strellan;
 
 extern "C" {
 
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
     Wnd* w = FromHandle(hWnd);
     return w ? w->proc(hWnd, Msg, wParam, lParam) : 0;
 }
 
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
     Wnd* w = FromHandle(hWnd);
     if (!w)
         return FALSE;
@@ -225,14 +238,16 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     return wasVisible;
 }
 
-BOOL WINAPI DestroyWindow(HWND hWnd) {
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
     if (!FromHandle(hWnd))
         return FALSE;
     DestroyWnd(hWnd);
     return TRUE;
 }
 
-BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
+BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
+{
     Wnd* dlg = FromHandle(hDlg);
     if (!dlg)
         return FALSE;
@@ -244,7 +259,8 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
     return FALSE;
 }
 
-UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
+UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
+{
     Wnd* dlg = FromHandle(hDlg);
     if (!dlg)
         return 0;

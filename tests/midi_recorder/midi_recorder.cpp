@@ -15,7 +15,8 @@ namespace {
 HMIDIOUT const kHandle = reinterpret_cast<HMIDIOUT>(0x5EED);
 bool g_open = false;
 
-void LogLine(const char* line) {
+void LogLine(const char* line)
+{
     const char* path = std::getenv("STRELLAN_MIDI_LOG");
     if (!path)
         return;
@@ -31,7 +32,8 @@ void LogLine(const char* line) {
 extern "C" {
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen) {
+                            DWORD_PTR dwInstance, DWORD fdwOpen)
+{
     MMRESULT mmr = MMSYSERR_NOERROR;
     if (const char* forced = std::getenv("STRELLAN_MIDI_OPEN_RESULT"))
         mmr = static_cast<MMRESULT>(std::strtoul(forced, nullptr, 0));
@@ -52,7 +54,8 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     return mmr;
 }
 
-MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
+{
     MMRESULT mmr = g_open && hmo == kHandle ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
     char line[96];
     std::snprintf(line, sizeof line, "midiOutShortMsg hmo=0x%lX msg=0x%08lX -> %u",
@@ -62,7 +65,8 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
     return mmr;
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
+{
     MMRESULT mmr = g_open && hmo == kHandle ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
     if (mmr == MMSYSERR_NOERROR)
         g_open = false;

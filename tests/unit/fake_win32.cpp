@@ -9,13 +9,15 @@ namespace fake {
 
 State g;
 
-void Reset() {
+void Reset()
+{
     g = State{};
     g_bQuit = FALSE;
     g_hMidiOut = NULL;
 }
 
-Scripted Command(int id, int notification) {
+Scripted Command(int id, int notification)
+{
     MSG msg{};
     msg.hwnd = kDialog;
     msg.message = WM_COMMAND;
@@ -23,24 +25,28 @@ Scripted Command(int id, int notification) {
     return {TRUE, msg};
 }
 
-Scripted OtherMessage() {
+Scripted OtherMessage()
+{
     MSG msg{};
     msg.hwnd = kOtherWindow;
     msg.message = WM_PAINT;
     return {TRUE, msg};
 }
 
-Scripted Quit() {
+Scripted Quit()
+{
     MSG msg{};
     msg.message = WM_QUIT;
     return {FALSE, msg};
 }
 
-Scripted Failure() {
+Scripted Failure()
+{
     return {-1, MSG{}};
 }
 
-std::vector<std::string> LogOf(const std::string& prefix) {
+std::vector<std::string> LogOf(const std::string& prefix)
+{
     std::vector<std::string> out;
     for (const std::string& line : g.log)
         if (line.rfind(prefix, 0) == 0)
@@ -48,7 +54,8 @@ std::vector<std::string> LogOf(const std::string& prefix) {
     return out;
 }
 
-std::vector<DWORD> Words() {
+std::vector<DWORD> Words()
+{
     std::vector<DWORD> out;
     for (const Sent& s : g.sent)
         out.push_back(s.word);
@@ -57,13 +64,15 @@ std::vector<DWORD> Words() {
 
 namespace {
 
-std::string Hex(unsigned long long v) {
+std::string Hex(unsigned long long v)
+{
     char buf[32];
     std::snprintf(buf, sizeof buf, "0x%llX", v);
     return buf;
 }
 
-std::string Name(HWND h) {
+std::string Name(HWND h)
+{
     if (h == NULL)
         return "null";
     if (h == kDialog)
@@ -73,7 +82,8 @@ std::string Name(HWND h) {
     return Hex(reinterpret_cast<uintptr_t>(h));
 }
 
-std::string Name(HMIDIOUT h) {
+std::string Name(HMIDIOUT h)
+{
     if (h == NULL)
         return "null";
     if (h == kMidiHandle)
@@ -81,13 +91,15 @@ std::string Name(HMIDIOUT h) {
     return Hex(reinterpret_cast<uintptr_t>(h));
 }
 
-std::string Resource(LPCSTR name) {
+std::string Resource(LPCSTR name)
+{
     if (IS_INTRESOURCE(name))
         return "#" + std::to_string(reinterpret_cast<uintptr_t>(name));
     return name;
 }
 
-std::string MessageName(UINT m) {
+std::string MessageName(UINT m)
+{
     switch (m) {
     case WM_INITDIALOG:
         return "WM_INITDIALOG";
@@ -102,7 +114,8 @@ std::string MessageName(UINT m) {
 }
 
 /* Calls the dialog procedure as the dialog manager would, and logs it. */
-INT_PTR CallDialogProc(UINT m, WPARAM w, LPARAM l) {
+INT_PTR CallDialogProc(UINT m, WPARAM w, LPARAM l)
+{
     std::string what = MessageName(m);
     if (m == WM_COMMAND)
         what += " " + std::to_string(LOWORD(w)) + "/" + std::to_string(HIWORD(w));
@@ -123,7 +136,8 @@ using namespace fake;
 extern "C" {
 
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
-                               DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
     g.log.push_back(std::string("CreateDialogParamA(") +
                     (hInstance == kInstance ? "instance" : "other") + ", " +
                     Resource(lpTemplateName) + ", " + Name(hWndParent) + ", " +
@@ -136,26 +150,30 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     return kDialog;
 }
 
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
     g.log.push_back("ShowWindow(" + Name(hWnd) + ", " + std::to_string(nCmdShow) + ")");
     return FALSE;
 }
 
-HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad) {
+HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad)
+{
     g.log.push_back(std::string("LoadImageA(") + (hInst == kInstance ? "instance" : "other") +
                     ", " + Resource(name) + ", " + std::to_string(type) + ", " +
                     std::to_string(cx) + "x" + std::to_string(cy) + ", " + Hex(fuLoad) + ")");
     return kIcon;
 }
 
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
     g.log.push_back("SendMessageA(" + Name(hWnd) + ", " + MessageName(Msg) + ", " +
                     std::to_string(wParam) + ", " +
                     (reinterpret_cast<HICON>(lParam) == kIcon ? "icon" : Hex(lParam)) + ")");
     return 0;
 }
 
-BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
+BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
+{
     g.log.push_back("CheckDlgButton(" + Name(hDlg) + ", " + std::to_string(nIDButton) + ", " +
                     std::to_string(uCheck) + ")");
     if (hDlg != kDialog || g.destroyed)
@@ -164,13 +182,15 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
     return TRUE;
 }
 
-UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
+UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
+{
     g.log.push_back("IsDlgButtonChecked(" + Name(hDlg) + ", " + std::to_string(nIDButton) + ")");
     auto it = g.checks.find(nIDButton);
     return it == g.checks.end() ? BST_UNCHECKED : it->second;
 }
 
-BOOL WINAPI DestroyWindow(HWND hWnd) {
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
     g.log.push_back("DestroyWindow(" + Name(hWnd) + ") quit=" + std::to_string(g_bQuit));
     if (hWnd != kDialog || g.destroyed)
         return FALSE;
@@ -178,7 +198,8 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     return TRUE;
 }
 
-BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
     g.log.push_back("GetMessageA(" + Name(hWnd) + ", " + std::to_string(wMsgFilterMin) + ", " +
                     std::to_string(wMsgFilterMax) + ")");
     if (g.script.empty()) {
@@ -194,7 +215,8 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     return s.result;
 }
 
-BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
+BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg)
+{
     g.log.push_back("IsDialogMessageA(" + Name(hDlg) + ", " + Name(lpMsg->hwnd) + ", " +
                     MessageName(lpMsg->message) + ")");
     if (hDlg != kDialog || g.destroyed || lpMsg->hwnd != kDialog)
@@ -204,20 +226,23 @@ BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg) {
     return TRUE;
 }
 
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
+BOOL WINAPI TranslateMessage(const MSG* lpMsg)
+{
     g.log.push_back("TranslateMessage(" + Name(lpMsg->hwnd) + ", " + MessageName(lpMsg->message) +
                     ")");
     return FALSE;
 }
 
-LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
+{
     g.log.push_back("DispatchMessageA(" + Name(lpMsg->hwnd) + ", " + MessageName(lpMsg->message) +
                     ")");
     return 0;
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen) {
+                            DWORD_PTR dwInstance, DWORD fdwOpen)
+{
     g.log.push_back("midiOutOpen(" + Hex(uDeviceID) + ", " + Hex(dwCallback) + ", " +
                     Hex(dwInstance) + ", " + Hex(fdwOpen) + ") = " + std::to_string(g.openResult));
     /* Non-null even on failure, so a program that trusted the handle after a
@@ -226,13 +251,15 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     return g.openResult;
 }
 
-MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
+{
     g.log.push_back("midiOutShortMsg(" + Name(hmo) + ", " + Hex(dwMsg) + ")");
     g.sent.push_back({hmo, dwMsg});
     return hmo == kMidiHandle ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
+{
     g.log.push_back("midiOutClose(" + Name(hmo) + ")");
     return hmo == kMidiHandle ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }

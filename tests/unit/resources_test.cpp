@@ -15,19 +15,22 @@ namespace {
 
 using strellan::Bytes;
 
-std::vector<std::uint8_t> ReadFile(const char* path) {
+std::vector<std::uint8_t> ReadFile(const char* path)
+{
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 class ResourcesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         res = ReadFile(STRELLAN_RES_PATH);
         ASSERT_FALSE(res.empty()) << STRELLAN_RES_PATH;
     }
 
-    Bytes Find(std::uint16_t type, std::uint16_t name) {
+    Bytes Find(std::uint16_t type, std::uint16_t name)
+    {
         std::optional<Bytes> b = strellan::FindResource(res, type, name);
         return b ? *b : Bytes{};
     }
@@ -35,10 +38,12 @@ protected:
     std::vector<std::uint8_t> res;
 };
 
-std::uint16_t Word(Bytes b, std::size_t at) {
+std::uint16_t Word(Bytes b, std::size_t at)
+{
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
-std::uint32_t Dword(Bytes b, std::size_t at) {
+std::uint32_t Dword(Bytes b, std::size_t at)
+{
     return Word(b, at) | std::uint32_t{Word(b, at + 2)} << 16;
 }
 
@@ -50,7 +55,8 @@ struct ExpectedControl {
     std::uint32_t style;
 };
 
-TEST_F(ResourcesTest, DialogTemplateIsTheTunerWindow) {
+TEST_F(ResourcesTest, DialogTemplateIsTheTunerWindow)
+{
     Bytes bytes = Find(strellan::RES_TYPE_DIALOG, 1000);
     ASSERT_FALSE(bytes.empty());
     std::optional<strellan::DialogTemplate> t = strellan::ParseDialogTemplate(bytes);
@@ -98,7 +104,8 @@ TEST_F(ResourcesTest, DialogTemplateIsTheTunerWindow) {
     }
 }
 
-TEST_F(ResourcesTest, LabelsAndRadioButtonsFollowTheReferenceTable) {
+TEST_F(ResourcesTest, LabelsAndRadioButtonsFollowTheReferenceTable)
+{
     // The .rc and the program's table must name the same strings in the
     // same order: Play asks the buttons by the table's IDs.
     std::optional<strellan::DialogTemplate> t =
@@ -120,7 +127,8 @@ TEST_F(ResourcesTest, LabelsAndRadioButtonsFollowTheReferenceTable) {
     EXPECT_EQ(radios, tableIds);
 }
 
-TEST_F(ResourcesTest, IconIsOne32x32ImageWithAlpha) {
+TEST_F(ResourcesTest, IconIsOne32x32ImageWithAlpha)
+{
     Bytes group = Find(strellan::RES_TYPE_GROUP_ICON, 132);
     ASSERT_EQ(group.size(), 6u + 14u); // GRPICONDIR with one entry
     EXPECT_EQ(Word(group, 2), 1);      // icons
@@ -162,7 +170,8 @@ TEST_F(ResourcesTest, IconIsOne32x32ImageWithAlpha) {
     EXPECT_EQ(pixel(4, 4)[3], 0);
 }
 
-TEST_F(ResourcesTest, ManifestAsksForNothingButAsInvoker) {
+TEST_F(ResourcesTest, ManifestAsksForNothingButAsInvoker)
+{
     Bytes m = Find(strellan::RES_TYPE_MANIFEST, 1);
     std::string text(m.begin(), m.end());
     EXPECT_NE(text.find(R"(level="asInvoker")"), std::string::npos);
@@ -172,11 +181,13 @@ TEST_F(ResourcesTest, ManifestAsksForNothingButAsInvoker) {
     EXPECT_EQ(text.find("dpiAwareness"), std::string::npos);
 }
 
-TEST_F(ResourcesTest, ThereIsNoVersionResource) {
+TEST_F(ResourcesTest, ThereIsNoVersionResource)
+{
     EXPECT_FALSE(strellan::FindResource(res, 16 /* RT_VERSION */, 1));
 }
 
-TEST_F(ResourcesTest, TruncatedInputIsRejectedNotOverread) {
+TEST_F(ResourcesTest, TruncatedInputIsRejectedNotOverread)
+{
     Bytes dialog = Find(strellan::RES_TYPE_DIALOG, 1000);
     ASSERT_FALSE(dialog.empty());
     for (std::size_t n = 0; n < dialog.size(); ++n)

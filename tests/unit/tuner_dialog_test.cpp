@@ -12,17 +12,20 @@ using Words = std::vector<DWORD>;
 
 class TunerDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fake::Reset();
         fake::g.dlgProc = TunerDialogProc;
         g_hMidiOut = fake::kMidiHandle;
     }
 
-    static INT_PTR Send(UINT msg, WPARAM w = 0, LPARAM l = 0) {
+    static INT_PTR Send(UINT msg, WPARAM w = 0, LPARAM l = 0)
+    {
         return TunerDialogProc(fake::kDialog, msg, w, l);
     }
 
-    static INT_PTR Command(int id, int notification = 0) {
+    static INT_PTR Command(int id, int notification = 0)
+    {
         return Send(WM_COMMAND, MAKEWPARAM(id, notification));
     }
 };
@@ -36,7 +39,8 @@ struct PlayCase {
 
 class PlayEachString : public TunerDialogTest, public ::testing::WithParamInterface<PlayCase> {};
 
-TEST_P(PlayEachString, SendsProgramChangeThenTheStringsNoteOn) {
+TEST_P(PlayEachString, SendsProgramChangeThenTheStringsNoteOn)
+{
     fake::g.checks[GetParam().checked] = BST_CHECKED;
 
     EXPECT_EQ(Command(IDC_PLAY), TRUE);
@@ -61,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(AllEight, PlayEachString,
                              return "Control" + std::to_string(param.param.checked);
                          });
 
-TEST_F(TunerDialogTest, PlayWithNothingCheckedSendsOnlyTheProgramChange) {
+TEST_F(TunerDialogTest, PlayWithNothingCheckedSendsOnlyTheProgramChange)
+{
     EXPECT_EQ(Command(IDC_PLAY), TRUE);
     EXPECT_EQ(fake::Words(), (Words{0x00001AC0}));
     // It asked about every string before giving up, in priority order.
@@ -73,7 +78,8 @@ TEST_F(TunerDialogTest, PlayWithNothingCheckedSendsOnlyTheProgramChange) {
                   "IsDlgButtonChecked(dlg, 1013)", "IsDlgButtonChecked(dlg, 1014)"}));
 }
 
-TEST_F(TunerDialogTest, PlayStrikesOnlyTheFirstCheckedStringInPriorityOrder) {
+TEST_F(TunerDialogTest, PlayStrikesOnlyTheFirstCheckedStringInPriorityOrder)
+{
     // The window keeps one checked; should it ever hold more, the lowest
     // string wins, whatever the control IDs say.
     struct Case {
@@ -93,13 +99,15 @@ TEST_F(TunerDialogTest, PlayStrikesOnlyTheFirstCheckedStringInPriorityOrder) {
     }
 }
 
-TEST_F(TunerDialogTest, AnyNonzeroCheckStateCountsAsChecked) {
+TEST_F(TunerDialogTest, AnyNonzeroCheckStateCountsAsChecked)
+{
     fake::g.checks[IDC_STRING_D3] = 2; // BST_INDETERMINATE
     Command(IDC_PLAY);
     EXPECT_EQ(fake::Words(), (Words{0x00001AC0, 0x007F3290}));
 }
 
-TEST_F(TunerDialogTest, PlayAgainStrikesAgainWithoutNoteOff) {
+TEST_F(TunerDialogTest, PlayAgainStrikesAgainWithoutNoteOff)
+{
     fake::g.checks[IDC_STRING_E2] = BST_CHECKED;
     Command(IDC_PLAY);
     Command(IDC_PLAY);
@@ -109,13 +117,15 @@ TEST_F(TunerDialogTest, PlayAgainStrikesAgainWithoutNoteOff) {
     EXPECT_EQ(fake::Words(), (Words{0x1AC0, 0x007F2890, 0x1AC0, 0x007F2890, 0x1AC0, 0x007F2D90}));
 }
 
-TEST_F(TunerDialogTest, StopSendsAllNotesOffAndNothingElse) {
+TEST_F(TunerDialogTest, StopSendsAllNotesOffAndNothingElse)
+{
     EXPECT_EQ(Command(IDC_STOP), TRUE);
     EXPECT_EQ(fake::Words(), (Words{0x00007BB0}));
     EXPECT_TRUE(fake::LogOf("IsDlgButtonChecked").empty());
 }
 
-TEST_F(TunerDialogTest, ExitAndCancelDestroyTheWindowThenSetTheFlag) {
+TEST_F(TunerDialogTest, ExitAndCancelDestroyTheWindowThenSetTheFlag)
+{
     for (int id : {IDC_EXIT, IDCANCEL}) {
         SetUp();
         EXPECT_EQ(Command(id), TRUE) << id;
@@ -130,7 +140,8 @@ TEST_F(TunerDialogTest, ExitAndCancelDestroyTheWindowThenSetTheFlag) {
     }
 }
 
-TEST_F(TunerDialogTest, CommandsActWhateverTheNotificationInTheHighWord) {
+TEST_F(TunerDialogTest, CommandsActWhateverTheNotificationInTheHighWord)
+{
     for (int notification : {1, 5, 0x8000, 0xFFFF}) {
         SetUp();
         fake::g.checks[IDC_STRING_G3] = BST_CHECKED;
@@ -145,7 +156,8 @@ TEST_F(TunerDialogTest, CommandsActWhateverTheNotificationInTheHighWord) {
     EXPECT_TRUE(g_bQuit);
 }
 
-TEST_F(TunerDialogTest, OtherCommandsAreAnsweredAndDoNothing) {
+TEST_F(TunerDialogTest, OtherCommandsAreAnsweredAndDoNothing)
+{
     // The radio buttons, IDOK, neighbours of the real IDs, and IDs whose low
     // word alone would not match.
     const int ids[] = {1009, 1010, 1011, 1012, 1013, 1014, 1015, 1016,
@@ -159,12 +171,14 @@ TEST_F(TunerDialogTest, OtherCommandsAreAnsweredAndDoNothing) {
     }
 }
 
-TEST_F(TunerDialogTest, InitDialogAnswersTrueSoTheFocusGoesToTheFirstTabStop) {
+TEST_F(TunerDialogTest, InitDialogAnswersTrueSoTheFocusGoesToTheFirstTabStop)
+{
     EXPECT_EQ(Send(WM_INITDIALOG, 0, 0), TRUE);
     EXPECT_TRUE(fake::g.log.empty());
 }
 
-TEST_F(TunerDialogTest, EveryOtherMessageIsLeftToTheDialogManager) {
+TEST_F(TunerDialogTest, EveryOtherMessageIsLeftToTheDialogManager)
+{
     for (UINT msg : std::initializer_list<UINT>{WM_NULL, WM_PAINT, WM_CLOSE, WM_DESTROY,
                                                 WM_SETFOCUS, WM_KEYDOWN, WM_SYSCOMMAND,
                                                 WM_LBUTTONDOWN, 0x0400 /* WM_USER */}) {
@@ -174,7 +188,8 @@ TEST_F(TunerDialogTest, EveryOtherMessageIsLeftToTheDialogManager) {
     EXPECT_FALSE(g_bQuit);
 }
 
-TEST_F(TunerDialogTest, SendsGoToWhateverHandleTheOpenLeft) {
+TEST_F(TunerDialogTest, SendsGoToWhateverHandleTheOpenLeft)
+{
     // After a failed open the handle is null and the sends are swallowed
     // there, not skipped by the procedure.
     g_hMidiOut = NULL;

@@ -18,7 +18,8 @@ protected:
     void SetUp() override { fake::Reset(); }
 
     // Runs the program and captures what it writes to standard output.
-    static int Run(int nShowCmd = SW_SHOWNORMAL) {
+    static int Run(int nShowCmd = SW_SHOWNORMAL)
+    {
         char cmdLine[] = "";
         ::testing::internal::CaptureStdout();
         int rc = WinMain(fake::kInstance, NULL, cmdLine, nShowCmd);
@@ -27,7 +28,8 @@ protected:
     }
 
     // The log from the first line that starts with `from`.
-    static Lines LogFrom(const std::string& from) {
+    static Lines LogFrom(const std::string& from)
+    {
         auto it = std::find_if(fake::g.log.begin(), fake::g.log.end(),
                                [&](const std::string& l) { return l.rfind(from, 0) == 0; });
         return Lines(it, fake::g.log.end());
@@ -36,7 +38,8 @@ protected:
     static inline std::string stdoutText;
 };
 
-TEST_F(WinMainTest, StartsUpInOrderThenWaitsForMessages) {
+TEST_F(WinMainTest, StartsUpInOrderThenWaitsForMessages)
+{
     fake::g.script = {fake::Quit()};
 
     EXPECT_EQ(Run(SW_SHOWDEFAULT), 0);
@@ -57,7 +60,8 @@ TEST_F(WinMainTest, StartsUpInOrderThenWaitsForMessages) {
     EXPECT_EQ(stdoutText, "");
 }
 
-TEST_F(WinMainTest, ShowsTheWindowWithTheModeItWasStartedWith) {
+TEST_F(WinMainTest, ShowsTheWindowWithTheModeItWasStartedWith)
+{
     for (int mode : {SW_SHOWNORMAL, 7 /* SW_SHOWMINNOACTIVE */, SW_SHOWDEFAULT}) {
         SetUp();
         fake::g.script = {fake::Quit()};
@@ -67,7 +71,8 @@ TEST_F(WinMainTest, ShowsTheWindowWithTheModeItWasStartedWith) {
     }
 }
 
-TEST_F(WinMainTest, EveryWayOfEndingLeadsToTheSameShutdown) {
+TEST_F(WinMainTest, EveryWayOfEndingLeadsToTheSameShutdown)
+{
     // Exit and IDCANCEL (Esc, close box, Alt+F4) end by the flag; a quit
     // message or a failing GetMessageA end the loop by themselves.
     struct Case {
@@ -96,7 +101,8 @@ TEST_F(WinMainTest, EveryWayOfEndingLeadsToTheSameShutdown) {
     }
 }
 
-TEST_F(WinMainTest, ExitEndsTheLoopRightAfterItsMessage) {
+TEST_F(WinMainTest, ExitEndsTheLoopRightAfterItsMessage)
+{
     fake::g.script = {fake::Command(IDC_EXIT), fake::Command(IDC_PLAY), fake::OtherMessage()};
 
     Run();
@@ -110,7 +116,8 @@ TEST_F(WinMainTest, ExitEndsTheLoopRightAfterItsMessage) {
                      "midiOutShortMsg(midi, 0x7BB0)", "midiOutClose(midi)"}));
 }
 
-TEST_F(WinMainTest, TheFlagIsTestedBeforeTheFirstWait) {
+TEST_F(WinMainTest, TheFlagIsTestedBeforeTheFirstWait)
+{
     g_bQuit = TRUE;
     fake::g.script = {fake::Command(IDC_PLAY)};
 
@@ -120,7 +127,8 @@ TEST_F(WinMainTest, TheFlagIsTestedBeforeTheFirstWait) {
     EXPECT_EQ(fake::Words(), (std::vector<DWORD>{0x7BB0}));
 }
 
-TEST_F(WinMainTest, MessagesTheDialogDoesNotTakeAreTranslatedAndDispatched) {
+TEST_F(WinMainTest, MessagesTheDialogDoesNotTakeAreTranslatedAndDispatched)
+{
     fake::g.script = {fake::OtherMessage(), fake::Command(IDC_STOP), fake::Quit()};
 
     Run();
@@ -134,7 +142,8 @@ TEST_F(WinMainTest, MessagesTheDialogDoesNotTakeAreTranslatedAndDispatched) {
                "GetMessageA(null, 0, 0)", "midiOutShortMsg(midi, 0x7BB0)", "midiOutClose(midi)"}));
 }
 
-TEST_F(WinMainTest, AFailedOpenPrintsItsLineAndTheProgramRunsOnSilently) {
+TEST_F(WinMainTest, AFailedOpenPrintsItsLineAndTheProgramRunsOnSilently)
+{
     for (MMRESULT failure : {MMSYSERR_ERROR, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER}) {
         SetUp();
         fake::g.openResult = failure;
@@ -156,7 +165,8 @@ TEST_F(WinMainTest, AFailedOpenPrintsItsLineAndTheProgramRunsOnSilently) {
     }
 }
 
-TEST_F(WinMainTest, WithoutAWindowItGoesStraightToTheShutdown) {
+TEST_F(WinMainTest, WithoutAWindowItGoesStraightToTheShutdown)
+{
     // Nothing could ever set the flag, and nothing posts a quit message:
     // waiting would hang for ever.
     fake::g.createFails = true;
@@ -170,7 +180,8 @@ TEST_F(WinMainTest, WithoutAWindowItGoesStraightToTheShutdown) {
     EXPECT_EQ(fake::g.log.back(), "midiOutClose(midi)");
 }
 
-TEST_F(WinMainTest, WithoutAWindowOrADeviceItStillEndsCleanly) {
+TEST_F(WinMainTest, WithoutAWindowOrADeviceItStillEndsCleanly)
+{
     fake::g.createFails = true;
     fake::g.openResult = MMSYSERR_NODRIVER;
 

@@ -23,7 +23,8 @@
 static const HMIDIOUT DOUBLE_HANDLE = (HMIDIOUT)0x5EED;
 static BOOL s_bOpen = FALSE;
 
-static void LogLine(const char* line) {
+static void LogLine(const char* line)
+{
     char path[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("STRELLAN_MIDI_LOG", path, sizeof path);
     if (n == 0 || n >= sizeof path)
@@ -38,7 +39,8 @@ static void LogLine(const char* line) {
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen) {
+                            DWORD_PTR dwInstance, DWORD fdwOpen)
+{
     char line[160];
     char result[16];
     MMRESULT mmr = MMSYSERR_NOERROR;
@@ -61,7 +63,8 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     return mmr;
 }
 
-MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
+{
     char line[96];
     MMRESULT mmr = s_bOpen && hmo == DOUBLE_HANDLE ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
     snprintf(line, sizeof line, "midiOutShortMsg hmo=0x%lX msg=0x%08lX -> %u",
@@ -70,7 +73,8 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
     return mmr;
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
+{
     char line[64];
     MMRESULT mmr = s_bOpen && hmo == DOUBLE_HANDLE ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
     if (mmr == MMSYSERR_NOERROR)
