@@ -75,6 +75,13 @@ add_library(strellan_mapper STATIC
 target_include_directories(strellan_mapper PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(strellan_mapper PUBLIC PkgConfig::SYNTH)
 
+# The mapper's answers with no sound anywhere: no server, no ALSA device.
+add_executable(mapper_tests ${CMAKE_SOURCE_DIR}/tests/unit/mapper_test.cpp)
+target_link_libraries(mapper_tests PRIVATE strellan_mapper GTest::gtest_main)
+file(WRITE ${CMAKE_BINARY_DIR}/empty-alsa.conf "")
+gtest_discover_tests(mapper_tests PROPERTIES ENVIRONMENT
+    "PULSE_SERVER=unix:${CMAKE_BINARY_DIR}/no-such-pulse-socket;ALSA_CONFIG_PATH=${CMAKE_BINARY_DIR}/empty-alsa.conf")
+
 # The Linux program.
 add_executable(strellan ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp)
 target_link_libraries(strellan PRIVATE strellan_program strellan_standin strellan_mapper)
