@@ -91,18 +91,9 @@ add_executable(strellan_recording ${CMAKE_SOURCE_DIR}/platform/linux/main.cpp
                                   ${CMAKE_SOURCE_DIR}/tests/midi_recorder/midi_recorder.cpp)
 target_link_libraries(strellan_recording PRIVATE strellan_program strellan_standin)
 
-add_test(NAME linux_e2e
-         COMMAND ${STRELLAN_PYTHON} -m unittest -v test_linux
-         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-set_tests_properties(linux_e2e PROPERTIES
-    ENVIRONMENT "STRELLAN_LINUX=$<TARGET_FILE:strellan>;STRELLAN_LINUX_RECORDING=$<TARGET_FILE:strellan_recording>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    TIMEOUT 900)
-
-add_test(NAME linux_sound
-         COMMAND ${STRELLAN_PYTHON} -m unittest -v test_sound
-         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-set_tests_properties(linux_sound PROPERTIES
-    ENVIRONMENT "STRELLAN_LINUX=$<TARGET_FILE:strellan>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    TIMEOUT 900)
+strellan_e2e_test(linux_e2e test_linux 900
+    STRELLAN_LINUX=$<TARGET_FILE:strellan>
+    STRELLAN_LINUX_RECORDING=$<TARGET_FILE:strellan_recording>)
+strellan_e2e_test(linux_sound test_sound 900 STRELLAN_LINUX=$<TARGET_FILE:strellan>)
 
 add_custom_target(run COMMAND $<TARGET_FILE:strellan> DEPENDS strellan VERBATIM)

@@ -17,9 +17,7 @@ add_library(winmm_double SHARED ${CMAKE_SOURCE_DIR}/tests/winmm_double/winmm_dou
 set_target_properties(winmm_double PROPERTIES OUTPUT_NAME winmm PREFIX "")
 target_link_options(winmm_double PRIVATE -static -s -Wl,--enable-stdcall-fixup)
 
-add_test(NAME wine_e2e
-         COMMAND ${STRELLAN_PYTHON} -m unittest -v test_wine
-         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-set_tests_properties(wine_e2e PROPERTIES
-    ENVIRONMENT "STRELLAN_EXE=$<TARGET_FILE:strellan>;STRELLAN_WINMM_DOUBLE=$<TARGET_FILE:winmm_double>;STRELLAN_BUILD_DIR=${CMAKE_BINARY_DIR};STRELLAN_OBJDUMP=${CMAKE_OBJDUMP}"
-    TIMEOUT 1800)
+strellan_e2e_test(wine_e2e test_wine 1800
+    STRELLAN_EXE=$<TARGET_FILE:strellan>
+    STRELLAN_WINMM_DOUBLE=$<TARGET_FILE:winmm_double>
+    STRELLAN_OBJDUMP=${CMAKE_OBJDUMP})

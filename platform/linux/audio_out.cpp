@@ -155,17 +155,17 @@ bool PulseOut::Open()
 bool PulseOut::Start(fluid_synth_t* synth)
 {
     synth_ = synth;
-    pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), 2};
+    pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), 2};
 
     pa_threaded_mainloop_lock(loop_);
-    stream_ = pa_stream_new(context_, "Reference pitch", &spec, nullptr);
+    stream_ = pa_stream_new(context_, "Reference pitch", &format, nullptr);
     bool ok = stream_ != nullptr;
     if (ok) {
         pa_stream_set_state_callback(stream_, OnStreamState, this);
         pa_stream_set_write_callback(stream_, OnWrite, this);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(-1);

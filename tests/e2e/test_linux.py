@@ -34,9 +34,18 @@ def tearDownModule():
         x_server.stop()
 
 
-def launcher(program, display=None, stderr_path=None):
+def no_sound_anywhere():
+    """An environment with no sound server to reach and no ALSA device."""
+    empty = os.path.join(harness.build_dir(), "e2e", "empty-alsa.conf")
+    os.makedirs(os.path.dirname(empty), exist_ok=True)
+    open(empty, "w").close()
+    return {"PULSE_SERVER": "unix:" + os.path.join(harness.build_dir(), "no-such-socket"),
+            "ALSA_CONFIG_PATH": empty}
+
+
+def launcher(program, display=None, stderr_path=None, extra_env=None):
     def launch(folder, stdout_path, env):
-        full = dict(os.environ, DISPLAY=display or x_server.name, **env)
+        full = dict(os.environ, DISPLAY=display or x_server.name, **env, **(extra_env or {}))
         with open(stdout_path, "wb") as out, \
                 open(stderr_path or os.devnull, "wb") as err:
             return subprocess.Popen([program], cwd=folder, env=full, stdin=subprocess.DEVNULL,
@@ -58,8 +67,8 @@ class OnLinux(unittest.TestCase):
         return run
 
     def start_without_midi(self):
-        run = harness.Run(x_server, "linux-" + scenarios.test_id(self), launcher(LINUX),
-                          log=False)
+        run = harness.Run(x_server, "linux-" + scenarios.test_id(self),
+                          launcher(LINUX, extra_env=no_sound_anywhere()), log=False)
         self.addCleanup(run.kill)
         return run
 
@@ -69,7 +78,8 @@ class Recorded(scenarios.RecordedScenarios, OnLinux):
 
 
 class NoDevice(scenarios.NoDeviceScenarios, OnLinux):
-    """The Linux program has no synthesizer yet: its MIDI Mapper has no device."""
+    """The real Linux program with no sound server and no ALSA device: its
+    MIDI Mapper cannot open."""
 
 
 def read_bytes(path):
