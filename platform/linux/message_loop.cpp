@@ -8,13 +8,10 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
-#include <deque>
-
 namespace strellan {
 
 namespace {
 
-std::deque<MSG> g_posted;
 unsigned g_keyModifiers = 0;
 
 LPARAM PointParam(int x, int y)
@@ -199,16 +196,6 @@ unsigned KeyModifiers()
     return g_keyModifiers;
 }
 
-void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = msg;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    g_posted.push_back(m);
-}
-
 } // namespace strellan
 
 using namespace strellan;
@@ -222,11 +209,6 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         return -1;
 
     for (;;) {
-        if (!g_posted.empty()) {
-            *lpMsg = g_posted.front();
-            g_posted.pop_front();
-            return lpMsg->message != WM_QUIT;
-        }
         if (!g_desktop.dpy || g_desktop.dead)
             break;
 

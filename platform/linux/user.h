@@ -16,8 +16,6 @@
 #include <vector>
 
 /* Messages, codes and keys beyond what the program itself names. */
-#define WM_CREATE 0x0001
-#define WM_ACTIVATE 0x0006
 #define WM_GETDLGCODE 0x0087
 #define WM_NEXTDLGCTL 0x0028
 #define SC_CLOSE 0xF060
@@ -119,9 +117,6 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-
-/* Messages posted to the thread's queue, ahead of X events. */
-void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 /* Paints the window again now. */
 void Repaint(HWND hwnd);

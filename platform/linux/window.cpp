@@ -157,11 +157,9 @@ void DestroyWnd(HWND hwnd)
         std::erase(p->children, hwnd);
     if (w->draw)
         XftDrawDestroy(w->draw);
-    if (!g_desktop.dead) {
-        if (!w->parent) {
-            XDestroyWindow(g_desktop.dpy, w->xid);
-            XFlush(g_desktop.dpy);
-        }
+    if (!g_desktop.dead && !w->parent) {
+        XDestroyWindow(g_desktop.dpy, w->xid); /* the controls' X windows go with it */
+        XFlush(g_desktop.dpy);
     }
     g_byXid.erase(w->xid);
     g_windows.erase(hwnd);
