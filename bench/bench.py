@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 import audio  # noqa: E402
 import harness  # noqa: E402
+import layout  # noqa: E402
 from harness import wait_for  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(HERE, ".."))
@@ -55,14 +56,15 @@ def rss_mib(pid):
     return float("nan")
 
 
-def time_to_window(x, argv, cwd, env, runs):
+def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT):
     """Spawn to the window being viewable, median of runs."""
     times = []
     for _ in range(runs):
         t0 = time.monotonic()
         proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        wait_for(lambda: x.find_windows("Strellan"), "the window", interval=0.002)
+        wait_for(lambda: x.find_windows("Strellan"), "the window", timeout=timeout,
+                 interval=0.002)
         times.append(time.monotonic() - t0)
         w = x.find_windows("Strellan")[0]
         x.send_delete_window(w)
@@ -118,9 +120,11 @@ def bench_strellan(x, sound, env):
     time.sleep(0.5)
     row["rss_start"] = rss_mib(proc.pid)
 
-    def point(name):
-        du_x, du_y = harness.CONTROLS[name]
-        return gx + round(du_x * width / 174), gy + round(du_y * height / 54)
+    template = layout.template_from_res(os.path.join(ROOT, "build", "linux", "strellan.res"))
+
+    def point(text):
+        du_x, du_y = template.push_button(text).centre()
+        return gx + round(du_x * width / template.cx), gy + round(du_y * height / template.cy)
 
     play, stop = point("Play"), point("Stop")
 
@@ -210,7 +214,8 @@ def bench_wine(x):
     os.makedirs(folder, exist_ok=True)
     shutil.copy(EXE, folder)
     try:
-        return {"start": time_to_window(x, ["wine", "strellan.exe"], folder, wine.env(), 3)}
+        return {"start": time_to_window(x, ["wine", "strellan.exe"], folder, wine.env(), 3,
+                                        timeout=300)}
     finally:
         wine.shutdown()
 

@@ -96,7 +96,6 @@ typedef struct tagMSG {
 #define WM_SETICON 0x0080
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
-#define WM_CHAR 0x0102
 #define WM_SYSKEYDOWN 0x0104
 #define WM_SYSKEYUP 0x0105
 #define WM_INITDIALOG 0x0110
@@ -110,10 +109,10 @@ typedef struct tagMSG {
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BM_GETSTATE 0x00F2
-#define BM_SETSTATE 0x00F3
 #define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
+#define BST_INDETERMINATE 0x0002
 #define BST_PUSHED 0x0004
 #define BST_FOCUS 0x0008
 #define BN_CLICKED 0
@@ -123,13 +122,11 @@ typedef struct tagMSG {
 #define IDCANCEL 2
 
 /* ShowWindow modes. */
-#define SW_HIDE 0
 #define SW_SHOWNORMAL 1
-#define SW_SHOW 5
+#define SW_SHOWMINNOACTIVE 7
 #define SW_SHOWDEFAULT 10
 
 /* Icons. */
-#define ICON_SMALL 0
 #define ICON_BIG 1
 #define IMAGE_ICON 1
 #define LR_DEFAULTSIZE 0x00000040
@@ -164,7 +161,6 @@ typedef UINT MMRESULT;
 #define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
 #define MIDI_MAPPER ((UINT)-1)
-#define CALLBACK_NULL 0x00000000L
 #define CALLBACK_WINDOW 0x00010000L
 
 /*

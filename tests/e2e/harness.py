@@ -2,8 +2,11 @@
 kept under the build tree, the program's process, and xdotool for input.
 
 Every wait is for a condition (the window mapped, a log grown, the process
-ended) with a generous limit, so the tests hold on a slow, loaded machine;
-under emulation a Wine start can take many seconds.
+ended), never a fixed sleep. What follows an action must come within a few
+seconds (STRELLAN_TEST_TIMEOUT) or the test fails then; only a program's
+start has longer (STRELLAN_START_TIMEOUT), since under emulation a Wine
+start takes most of a minute, and a start fails at once when the process
+ends instead.
 """
 
 import os
@@ -13,7 +16,11 @@ import time
 
 from Xlib import X, display as xdisplay, protocol
 
-DEFAULT_TIMEOUT = float(os.environ.get("STRELLAN_TEST_TIMEOUT", "120"))
+DEFAULT_TIMEOUT = float(os.environ.get("STRELLAN_TEST_TIMEOUT", "5"))
+START_TIMEOUT = float(os.environ.get("STRELLAN_START_TIMEOUT", "30"))
+# A helper program (xdotool, import, wrestool) that does not end by then
+# has hung.
+TOOL_TIMEOUT = 60
 
 
 class TimeoutError_(AssertionError):
@@ -121,7 +128,7 @@ class XServer:
     # --- input through xdotool (XTEST) ----------------------------------------
 
     def xdotool(self, *args):
-        subprocess.run(["xdotool", *map(str, args)], check=True,
+        subprocess.run(["xdotool", *map(str, args)], check=True, timeout=TOOL_TIMEOUT,
                        env=dict(os.environ, DISPLAY=self.name))
 
     def focus(self, window):
@@ -134,8 +141,18 @@ class XServer:
         self.xdotool("key", "--delay", "60", *keys)
 
     def screenshot(self, window, path):
+        """A PNG of the window, for people to look at."""
         subprocess.run(["import", "-display", self.name, "-window", str(window.id), path],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=TOOL_TIMEOUT)
+
+    def pixels(self, window, x=0, y=0, width=None, height=None):
+        """The window's pixels (or a part of them) as the server has them,
+        for comparing what is drawn."""
+        g = window.get_geometry()
+        image = window.get_image(x, y, width or g.width, height or g.height, X.ZPixmap,
+                                 0xFFFFFFFF)
+        return image.data
 
 
 class Wine:
@@ -183,6 +200,7 @@ class Wine:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start(self, exe, stdout_path, overrides="", extra_env=None):
+        """Starts exe, which must be in a folder of its own."""
         env = self.env(overrides)
         for name, value in (extra_env or {}).items():
             # Paths handed to the Windows side are Windows paths.
@@ -205,24 +223,32 @@ def windows_path(unix_path):
 
 # --- one run of the program -----------------------------------------------------
 
-# The dialog template's layout in dialog units: control centres.
-TEMPLATE_SIZE = (174, 54)
-CONTROLS = {
-    "Play": (7 + 32 / 2, 33 + 14 / 2),
-    "Exit": (111 + 34 / 2, 33 + 14 / 2),
-    "Stop": (59 + 32 / 2, 33 + 14 / 2),
-}
-STRINGS = ["F#1", "B1", "E2", "A2", "D3", "G3", "B3", "E4"]
-for _i, _name in enumerate(STRINGS):
-    CONTROLS[_name] = (7 + 21 * _i + 11 / 2, 21 + 8 / 2)
+class Layout:
+    """Where the controls are, from the dialog template the program was built
+    with, and which string is which, from the program's own table."""
+
+    def __init__(self, template):
+        import layout
+        self.template = template
+        self.strings = layout.reference_strings()
+        self.by_pitch = {s.pitch: s for s in self.strings}
+
+    def control(self, name):
+        """A push button by its text ("Play"), or a string's radio button by
+        its pitch ("A2")."""
+        if name in self.by_pitch:
+            return self.template.control(self.by_pitch[name].control_id)
+        return self.template.push_button(name)
 
 
 class Run:
     """One run of the program in a folder of its own under the build tree.
     launch(folder, stdout_path, extra_env) starts the process."""
 
-    def __init__(self, x_server, test_id, launch, log=True, open_result=None):
+    def __init__(self, x_server, layout, test_id, launch, log=True, open_result=None,
+                 start_timeout=START_TIMEOUT):
         self.x_server = x_server
+        self.layout = layout
         self.dir = os.path.join(build_dir(), "e2e", test_id)
         shutil.rmtree(self.dir, ignore_errors=True)
         os.makedirs(self.dir)
@@ -234,13 +260,14 @@ class Run:
             if open_result is not None:
                 env["STRELLAN_MIDI_OPEN_RESULT"] = str(open_result)
         self.proc = launch(self.dir, self.stdout_path, env)
-        self.window = wait_for(self._window, "the Strellan window to be mapped")
+        self.window = wait_for(self._window, "the Strellan window to be mapped",
+                               timeout=start_timeout)
         self.x, self.y, self.width, self.height = x_server.geometry(self.window)
         if log:
             # Start-up is over once the open is logged: the radio button is
             # checked right after it.
             wait_for(lambda: any(l.startswith("midiOutOpen") for l in self.log()),
-                     "the MIDI open")
+                     "the MIDI open", timeout=start_timeout)
 
     def _window(self):
         if self.proc.poll() is not None:
@@ -266,9 +293,9 @@ class Run:
     def point(self, control):
         """Screen position of a control's centre: the template's dialog
         units scaled to the window's client size."""
-        du_x, du_y = CONTROLS[control]
-        return (self.x + round(du_x * self.width / TEMPLATE_SIZE[0]),
-                self.y + round(du_y * self.height / TEMPLATE_SIZE[1]))
+        du_x, du_y = self.layout.control(control).centre()
+        return (self.x + round(du_x * self.width / self.layout.template.cx),
+                self.y + round(du_y * self.height / self.layout.template.cy))
 
     def click(self, control):
         self.x_server.click(*self.point(control))
@@ -279,7 +306,7 @@ class Run:
 
     def wait_exit(self):
         try:
-            return self.proc.wait(timeout=DEFAULT_TIMEOUT)
+            return self.proc.wait(timeout=DEFAULT_TIMEOUT * 2)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             raise AssertionError("the program did not end")

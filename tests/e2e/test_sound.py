@@ -7,25 +7,24 @@ fundamental must lie within 3 cents of equal temperament (A4 = 440 Hz).
 """
 
 import os
-import subprocess
-import time
 import unittest
 
 import audio
 import harness
+import layout
 import scenarios
 from harness import wait_for
 
 LINUX = os.environ.get("STRELLAN_LINUX", "")
 
-STRING_NOTES = {"F#1": 30, "B1": 35, "E2": 40, "A2": 45, "D3": 50, "G3": 55, "B3": 59, "E4": 64}
-
 x_server = None
 sound = None
+LAYOUT = None
 
 
 def setUpModule():
-    global x_server, sound
+    global x_server, sound, LAYOUT
+    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
     x_server = harness.XServer().start()
     sound = harness.SoundServer().start()
 
@@ -46,7 +45,7 @@ def launch_linux(extra_env):
 
 class Sounding(unittest.TestCase):
     def start(self):
-        run = harness.Run(x_server, "sound-" + scenarios.test_id(self),
+        run = harness.Run(x_server, LAYOUT, "sound-" + scenarios.test_id(self),
                           launch_linux(sound.env()), log=False)
         self.addCleanup(run.kill)
         # The open has happened once the window is up; nothing is printed.
@@ -72,7 +71,8 @@ class Sounding(unittest.TestCase):
         run = self.start()
         self.assertEqual(run.stdout(), b"")
         results = []
-        for string, note in STRING_NOTES.items():
+        for s in LAYOUT.strings:
+            string, note = s.pitch, s.note
             run.click(string)
             note_samples = self.play_and_measure(run, rec)
             run.click("Stop")
@@ -98,8 +98,15 @@ class Sounding(unittest.TestCase):
         mark = int(rec.seconds() * audio.RATE)
         for string in ["A2", "E4", "F#1"]:
             run.click(string)
-        time.sleep(1.0)  # to give a wrong sound time to show; no wait is timed on it
+        # A wrong sound would start within milliseconds: a second of the
+        # recording after the clicks must hold none.
+        clicked = rec.seconds()
+        wait_for(lambda: rec.seconds() > clicked + 1.0, "a second of recording after the clicks")
         self.assertIsNone(audio.onset(rec.samples(), mark))
+        # The clicks did land: Play sounds the last string chosen.
+        f = audio.fundamental(self.play_and_measure(run, rec)[int(0.3 * audio.RATE):])
+        self.assertLess(abs(audio.cents(f, audio.equal_temperament(LAYOUT.by_pitch["F#1"].note))),
+                        50)
         run.click("Exit")
         self.assertEqual(run.wait_exit(), 0)
 

@@ -1,8 +1,9 @@
 """End-to-end tests of the real strellan.exe under Wine, on an Xvfb display,
 clicked and typed at with xdotool.
 
-With the recording winmm.dll in the program's folder, every MIDI call the
-program makes is logged and compared with the expected words in order.
+With the MIDI recorder (tests/midi_recorder) as winmm.dll in the program's
+folder, every MIDI call the program makes is logged and compared with the
+expected words in order.
 Without it, Wine's own MIDI Mapper has no device to open here, and the
 program must print its one line and run on.
 """
@@ -15,18 +16,25 @@ import sys
 import unittest
 
 import harness
+import layout
 import scenarios
 
 EXE = os.environ.get("STRELLAN_EXE", "")
-WINMM_DOUBLE = os.environ.get("STRELLAN_WINMM_DOUBLE", "")
+MIDI_RECORDER = os.environ.get("STRELLAN_MIDI_RECORDER", "")
 OBJDUMP = os.environ.get("STRELLAN_OBJDUMP", "")
+
+# Under emulation (see scripts/install-deps.sh) a start of strellan.exe
+# takes most of a minute.
+WINE_START_TIMEOUT = float(os.environ.get("STRELLAN_WINE_START_TIMEOUT", "300"))
 
 x_server = None
 wine = None
+LAYOUT = None
 
 
 def setUpModule():
-    global x_server, wine
+    global x_server, wine, LAYOUT
+    LAYOUT = harness.Layout(layout.template_from_exe(EXE))
     x_server = harness.XServer().start()
     wine = harness.Wine(x_server).ensure_prefix()
 
@@ -45,18 +53,19 @@ class UnderWine(unittest.TestCase):
     def x_server(self):
         return x_server
 
-    def _run(self, with_double, open_result=None):
+    def _run(self, with_recorder, open_result=None):
         def launch(folder, stdout_path, env):
             exe = os.path.join(folder, "strellan.exe")
             shutil.copy(EXE, exe)
             overrides = ""
-            if with_double:
-                shutil.copy(WINMM_DOUBLE, os.path.join(folder, "winmm.dll"))
+            if with_recorder:
+                shutil.copy(MIDI_RECORDER, os.path.join(folder, "winmm.dll"))
                 overrides = "winmm=n"
             return wine.start(exe, stdout_path, overrides, env)
 
-        run = harness.Run(x_server, "wine-" + scenarios.test_id(self), launch, log=with_double,
-                          open_result=open_result)
+        run = harness.Run(x_server, LAYOUT, "wine-" + scenarios.test_id(self), launch,
+                          log=with_recorder, open_result=open_result,
+                          start_timeout=WINE_START_TIMEOUT)
         self.addCleanup(run.kill)
         return run
 
@@ -89,7 +98,7 @@ class TheExecutable(unittest.TestCase):
 
     def test_imports_only_what_the_program_calls(self):
         out = subprocess.run([OBJDUMP, "-p", EXE], check=True, capture_output=True,
-                             text=True).stdout
+                             text=True, timeout=harness.TOOL_TIMEOUT).stdout
         imports, dll = {}, None
         for line in out.splitlines():
             if "DLL Name:" in line:
@@ -108,7 +117,7 @@ class TheExecutable(unittest.TestCase):
 
     def test_carries_dialog_icon_and_manifest(self):
         out = subprocess.run(["wrestool", "-l", EXE], check=True, capture_output=True,
-                             text=True).stdout
+                             text=True, timeout=harness.TOOL_TIMEOUT).stdout
         kinds = {(line.split("--type=")[1].split()[0], line.split("--name=")[1].split()[0])
                  for line in out.splitlines() if "--type=" in line}
         self.assertIn(("5", "1000"), kinds, out)        # RT_DIALOG IDD_TUNER
@@ -118,7 +127,7 @@ class TheExecutable(unittest.TestCase):
 
 
 class WithRecordingWinmm(scenarios.RecordedScenarios, UnderWine):
-    """strellan.exe with the recording winmm.dll in its folder."""
+    """strellan.exe with the MIDI recorder as winmm.dll in its folder."""
 
 
 class WithWinesOwnMapper(scenarios.NoDeviceScenarios, UnderWine):

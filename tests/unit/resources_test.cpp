@@ -1,8 +1,8 @@
 // The compiled resources against the window's tables: the dialog template,
 // the icon and the manifest, as windres writes them from resources/strellan.rc.
 #include "core/reference_strings.h"
-#include "platform/linux/dialog_template.h"
-#include "platform/linux/res_file.h"
+#include "platform/linux/res/dialog_template.h"
+#include "platform/linux/res/res_file.h"
 
 #include <gtest/gtest.h>
 

@@ -101,7 +101,7 @@ TEST_F(TunerDialogTest, PlayStrikesOnlyTheFirstCheckedStringInPriorityOrder)
 
 TEST_F(TunerDialogTest, AnyNonzeroCheckStateCountsAsChecked)
 {
-    fake::g.checks[IDC_STRING_D3] = 2; // BST_INDETERMINATE
+    fake::g.checks[IDC_STRING_D3] = BST_INDETERMINATE;
     Command(IDC_PLAY);
     EXPECT_EQ(fake::Words(), (Words{0x00001AC0, 0x007F3290}));
 }

@@ -62,7 +62,7 @@ TEST_F(WinMainTest, StartsUpInOrderThenWaitsForMessages)
 
 TEST_F(WinMainTest, ShowsTheWindowWithTheModeItWasStartedWith)
 {
-    for (int mode : {SW_SHOWNORMAL, 7 /* SW_SHOWMINNOACTIVE */, SW_SHOWDEFAULT}) {
+    for (int mode : {SW_SHOWNORMAL, SW_SHOWMINNOACTIVE, SW_SHOWDEFAULT}) {
         SetUp();
         fake::g.script = {fake::Quit()};
         Run(mode);

@@ -1,0 +1,113 @@
+#include "platform/linux/res/dialog_template.h"
+
+#include "platform/win32.h"
+
+#include <array>
+#include <strings.h>
+
+namespace strellan {
+
+namespace {
+
+constexpr std::uint16_t kExtendedVersion = 1;
+constexpr std::uint16_t kExtendedSignature = 0xFFFF;
+
+/* The predefined control classes, from ordinal 0x80 on. */
+constexpr std::uint16_t kFirstClassOrdinal = 0x80;
+constexpr std::array<const char*, 6> kPredefinedClasses = {"Button",  "Edit",      "Static",
+                                                           "ListBox", "ScrollBar", "ComboBox"};
+
+std::string OrdinalName(std::uint16_t ordinal)
+{
+    std::string name = "#";
+    name += std::to_string(ordinal);
+    return name;
+}
+
+std::string ClassName(std::optional<std::uint16_t> ordinal, const std::string& text)
+{
+    for (std::size_t i = 0; i < kPredefinedClasses.size(); ++i) {
+        const char* known = kPredefinedClasses[i];
+        if (ordinal ? *ordinal == kFirstClassOrdinal + i : strcasecmp(text.c_str(), known) == 0)
+            return known;
+    }
+    return ordinal ? OrdinalName(*ordinal) : text;
+}
+
+/* sz_Or_Ord: 0 for none (read as the empty string), 0xFFFF and an
+   ordinal, or a string. */
+std::string NameOrOrdinal(ByteReader& r)
+{
+    std::string text;
+    std::optional<std::uint16_t> ordinal = r.ordinalOrString(&text);
+    return ordinal ? OrdinalName(*ordinal) : text;
+}
+
+std::string ClassNameOrOrdinal(ByteReader& r)
+{
+    std::string text;
+    std::optional<std::uint16_t> ordinal = r.ordinalOrString(&text);
+    return ClassName(ordinal, text);
+}
+
+DialogItemTemplate ReadItem(ByteReader& r)
+{
+    DialogItemTemplate item;
+    item.helpId = r.u32();
+    item.exStyle = r.u32();
+    item.style = r.u32();
+    item.x = r.i16();
+    item.y = r.i16();
+    item.cx = r.i16();
+    item.cy = r.i16();
+    item.id = static_cast<std::int32_t>(r.u32());
+    item.className = ClassNameOrOrdinal(r);
+    item.text = NameOrOrdinal(r);
+    Bytes extra = r.take(r.u16());
+    item.creationData.assign(extra.begin(), extra.end());
+    return item;
+}
+
+} // namespace
+
+std::optional<DialogTemplate> ParseDialogTemplate(Bytes bytes)
+{
+    ByteReader r(bytes);
+    DialogTemplate t;
+
+    std::uint16_t version = r.u16();
+    std::uint16_t signature = r.u16();
+    if (!r.ok() || version != kExtendedVersion || signature != kExtendedSignature)
+        return std::nullopt;
+
+    t.helpId = r.u32();
+    t.exStyle = r.u32();
+    t.style = r.u32();
+    std::uint16_t count = r.u16();
+    t.x = r.i16();
+    t.y = r.i16();
+    t.cx = r.i16();
+    t.cy = r.i16();
+    t.menu = NameOrOrdinal(r);
+    t.className = NameOrOrdinal(r);
+    t.title = r.utf16z();
+    if (t.style & DS_SETFONT) {
+        t.pointSize = r.u16();
+        t.weight = r.u16();
+        t.italic = r.u8() != 0;
+        t.charset = r.u8();
+        t.typeface = r.utf16z();
+    }
+
+    for (std::uint16_t i = 0; i < count && r.ok(); ++i) {
+        /* Every item starts on a DWORD boundary of the template. */
+        r.alignTo4();
+        t.items.push_back(ReadItem(r));
+    }
+
+    if (!r.ok())
+        return std::nullopt;
+    return t;
+}
+
+} // namespace strellan

@@ -1,0 +1,254 @@
+/*
+ * button.cpp - the Button class: push buttons and radio buttons, drawn in
+ * the classic unthemed look. As Windows' button does, it keeps its own
+ * state (checked, pushed, focused) and learns of focus only by WM_SETFOCUS
+ * and WM_KILLFOCUS.
+ */
+#include "platform/linux/user32/display.h"
+#include "platform/linux/user32/user32.h"
+
+#include <algorithm>
+
+namespace strellan {
+
+namespace {
+
+/* The classic radio button's circle, and the dot in it, in pixels. */
+constexpr int kRadioDiameter = 12;
+constexpr int kRadioDotInset = 4;
+constexpr int kRadioDotDiameter = 4;
+constexpr int kRadioTextGap = 4;
+
+/* The focus rectangle's inset in a push button. */
+constexpr int kPushFocusInset = 4;
+
+constexpr UINT kCheckStates = BST_CHECKED | BST_INDETERMINATE;
+
+bool IsRadio(const Wnd* w)
+{
+    const DWORD type = w->style & BS_TYPEMASK;
+    return type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON;
+}
+
+bool IsAutoRadio(const Wnd* w)
+{
+    return (w->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
+}
+
+/* The focus shows only while the dialog has the keyboard. */
+bool ShowsFocus(const Wnd* w)
+{
+    return (w->buttonState & BST_FOCUS) && GetActiveWindow() == w->parent;
+}
+
+void PaintPushButton(const DrawContext& dc, const Wnd* w)
+{
+    const Palette& c = *dc.palette;
+    const bool pushed = w->buttonState & BST_PUSHED;
+    const bool focused = ShowsFocus(w);
+    Rect edge = {0, 0, w->rect.width, w->rect.height};
+
+    ClearBackground(dc);
+    /* The focused push button is the one Enter presses: a black frame, as
+       the default button has. */
+    if (focused) {
+        DrawOutline(dc, edge, c.text);
+        edge = {1, 1, edge.width - 2, edge.height - 2};
+    }
+    if (pushed) {
+        DrawEdgeFrame(dc, edge, c.shadow, c.shadow);
+    } else {
+        DrawEdgeFrame(dc, edge, c.highlight, c.darkShadow);
+        DrawEdgeFrame(dc, {edge.x + 1, edge.y + 1, edge.width - 2, edge.height - 2}, c.light,
+                      c.shadow);
+    }
+
+    /* The text moves down and right with the press. */
+    const int offset = pushed ? 1 : 0;
+    DrawText(dc, (w->rect.width - TextWidth(dc, w->text)) / 2 + offset,
+             (w->rect.height - TextHeight(dc)) / 2 + offset, w->text);
+
+    if (focused)
+        DrawFocusRect(dc, {kPushFocusInset, kPushFocusInset, w->rect.width - 2 * kPushFocusInset,
+                           w->rect.height - 2 * kPushFocusInset});
+}
+
+void PaintRadioButton(const DrawContext& dc, const Wnd* w)
+{
+    const Palette& c = *dc.palette;
+    const int top = std::max(0, (w->rect.height - kRadioDiameter) / 2);
+    auto circle = [&](int inset) {
+        const int size = kRadioDiameter - 1 - 2 * inset;
+        return Rect{inset, top + inset, size, size};
+    };
+
+    ClearBackground(dc);
+    /* Sunken: shadow above, highlight below; the well is window-white, or
+       face-grey while the button is held down. */
+    FillEllipse(dc, circle(1), (w->buttonState & BST_PUSHED) ? c.face : c.window);
+    DrawHalfEllipse(dc, circle(0), 45, c.shadow);
+    DrawHalfEllipse(dc, circle(0), 225, c.highlight);
+    DrawHalfEllipse(dc, circle(1), 45, c.darkShadow);
+    DrawHalfEllipse(dc, circle(1), 225, c.light);
+    if (w->buttonState & BST_CHECKED)
+        FillEllipse(dc,
+                    {kRadioDotInset, top + kRadioDotInset, kRadioDotDiameter, kRadioDotDiameter},
+                    c.text);
+
+    const int textX = kRadioDiameter + kRadioTextGap;
+    if (!w->text.empty())
+        DrawText(dc, textX, (w->rect.height - TextHeight(dc)) / 2, w->text);
+    /* A radio button without text still shows where the focus is. */
+    if (ShowsFocus(w)) {
+        if (w->text.empty())
+            DrawFocusRect(dc, {0, 0, w->rect.width, w->rect.height});
+        else
+            DrawFocusRect(dc, {textX - 1, 0, TextWidth(dc, w->text) + 2, w->rect.height});
+    }
+}
+
+void SetButtonState(Wnd* w, UINT state)
+{
+    if (state != w->buttonState) {
+        w->buttonState = state;
+        PaintNow(w->hwnd);
+    }
+}
+
+void SetPushed(Wnd* w, bool pushed)
+{
+    SetButtonState(w, pushed ? (w->buttonState | BST_PUSHED)
+                             : (w->buttonState & ~static_cast<UINT>(BST_PUSHED)));
+}
+
+/* Checking an auto radio button clears the others of its group. */
+void UncheckGroupSiblings(Wnd* w)
+{
+    for (HWND h = GetNextDlgGroupItem(w->parent, w->hwnd, FALSE); h && h != w->hwnd;
+         h = GetNextDlgGroupItem(w->parent, h, FALSE)) {
+        if (IsAutoRadio(FromHandle(h)))
+            SendMessageA(h, BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+}
+
+/* The end of a press, by the mouse's release or Space's: a click when it
+   ends on the button. An auto radio button checks itself first; then the
+   parent hears BN_CLICKED. */
+void Release(Wnd* w, bool onButton)
+{
+    if (!w->pressing)
+        return;
+    w->pressing = false;
+    const bool wasPushed = w->buttonState & BST_PUSHED;
+    SetPushed(w, false);
+    if (!wasPushed || !onButton)
+        return;
+
+    HWND hwnd = w->hwnd;
+    if (IsAutoRadio(w))
+        SendMessageA(hwnd, BM_SETCHECK, BST_CHECKED, 0);
+    if (Wnd* still = FromHandle(hwnd))
+        SendMessageA(still->parent, WM_COMMAND, MAKEWPARAM(still->id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(hwnd));
+}
+
+bool Inside(const Wnd* w, LPARAM lParam)
+{
+    const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    return x >= 0 && y >= 0 && x < w->rect.width && y < w->rect.height;
+}
+
+} // namespace
+
+LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    Wnd* w = FromHandle(hwnd);
+
+    switch (msg) {
+    case WM_PAINT:
+        if (std::optional<DrawContext> dc = BeginPaint(w)) {
+            if (IsRadio(w))
+                PaintRadioButton(*dc, w);
+            else
+                PaintPushButton(*dc, w);
+        }
+        return 0;
+
+    case WM_GETDLGCODE:
+        if (IsRadio(w))
+            return DLGC_BUTTON | DLGC_RADIOBUTTON;
+        if ((w->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+        return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+
+    case WM_LBUTTONDOWN:
+        /* The X server keeps sending this button the pointer's moves and
+           its release until the button goes up: the capture. */
+        w->pressing = true;
+        SetFocus(hwnd);
+        if (Wnd* still = FromHandle(hwnd))
+            SetPushed(still, true);
+        return 0;
+
+    case WM_MOUSEMOVE:
+        if (w->pressing)
+            SetPushed(w, Inside(w, lParam));
+        return 0;
+
+    case WM_LBUTTONUP:
+        /* Released off the button: no click. */
+        Release(w, Inside(w, lParam));
+        return 0;
+
+    case WM_KEYDOWN:
+        if (wParam == VK_SPACE) {
+            w->pressing = true;
+            SetPushed(w, true);
+        }
+        return 0;
+
+    case WM_KEYUP:
+        if (wParam == VK_SPACE)
+            Release(w, true);
+        return 0;
+
+    case WM_SETFOCUS:
+        SetButtonState(w, w->buttonState | BST_FOCUS);
+        return 0;
+
+    case WM_KILLFOCUS:
+        /* A press in progress ends without a click. */
+        w->pressing = false;
+        SetButtonState(w, w->buttonState & ~static_cast<UINT>(BST_FOCUS | BST_PUSHED));
+        return 0;
+
+    case BM_GETCHECK:
+        return w->buttonState & kCheckStates;
+
+    case BM_SETCHECK:
+        if (IsRadio(w)) {
+            /* The checked radio button is its group's tab stop. */
+            if (wParam)
+                w->style |= WS_TABSTOP;
+            else
+                w->style &= ~static_cast<DWORD>(WS_TABSTOP);
+            SetButtonState(w, (w->buttonState & ~kCheckStates) |
+                                  (wParam ? BST_CHECKED : BST_UNCHECKED));
+            if (wParam == BST_CHECKED && IsAutoRadio(w))
+                UncheckGroupSiblings(w);
+        }
+        return 0;
+
+    case BM_GETSTATE:
+        return w->buttonState;
+
+    case BM_CLICK:
+        /* As the mouse does it: down and up on the button. */
+        SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        SendMessageA(hwnd, WM_LBUTTONUP, 0, 0);
+        return 0;
+    }
+    return DefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+} // namespace strellan

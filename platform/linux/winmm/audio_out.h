@@ -1,0 +1,43 @@
+/*
+ * audio_out.h - where the synthesizer's sound goes: a PulseAudio stream that
+ * pauses while nothing sounds (PipeWire desktops serve it too), or else
+ * FluidSynth's own ALSA driver.
+ */
+#ifndef STRELLAN_PLATFORM_LINUX_WINMM_AUDIO_OUT_H
+#define STRELLAN_PLATFORM_LINUX_WINMM_AUDIO_OUT_H
+
+#include <fluidsynth.h>
+
+#include <memory>
+
+namespace strellan {
+
+class AudioOut {
+public:
+    virtual ~AudioOut() = default;
+
+    /* The sample rate the output really runs at; the synthesizer must run at
+       the same, or every note is off by the ratio. */
+    virtual double SampleRate() const = 0;
+
+    /* Starts rendering synth, made at SampleRate(); false when the output
+       cannot play. */
+    virtual bool Start(fluid_synth_t* synth) = 0;
+
+    /* Called, on the program's thread, after every MIDI message: resume a
+       paused stream. */
+    virtual void Wake() = 0;
+};
+
+/* A PulseAudio stream at the default sink's own rate; null when no server
+   answers. */
+std::unique_ptr<AudioOut> OpenPulseOut();
+
+/* FluidSynth's ALSA driver on the default device. Never null: whether a
+   device is there shows only when Start() makes the driver. It never
+   pauses: the fallback, not the way. */
+std::unique_ptr<AudioOut> MakeAlsaOut(fluid_settings_t* settings);
+
+} // namespace strellan
+
+#endif
