@@ -10,6 +10,7 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
+#include <array>
 #include <optional>
 
 namespace strellan {
@@ -74,8 +75,10 @@ bool IsAutoRepeatRelease(const XKeyEvent& release)
 
 /* Keys go to the window with the focus, or to the dialog when no control
    has it. */
-std::optional<MSG> OnKey(const XKeyEvent& e, bool down)
+std::optional<MSG> OnKey(const XEvent& event)
 {
+    const XKeyEvent& e = event.xkey;
+    const bool down = e.type == KeyPress;
     Wnd* top = FromXid(e.window);
     if (!top)
         return std::nullopt;
@@ -91,8 +94,10 @@ std::optional<MSG> OnKey(const XKeyEvent& e, bool down)
     return keyboard.KeyMessage(target, vk, down, static_cast<DWORD>(e.time));
 }
 
-std::optional<MSG> OnButton(const XButtonEvent& e, bool down)
+std::optional<MSG> OnButton(const XEvent& event)
 {
+    const XButtonEvent& e = event.xbutton;
+    const bool down = e.type == ButtonPress;
     Wnd* w = FromXid(e.window);
     if (!w || e.button != Button1)
         return std::nullopt;
@@ -100,8 +105,9 @@ std::optional<MSG> OnButton(const XButtonEvent& e, bool down)
                    PointParam(e.x, e.y), e.time);
 }
 
-std::optional<MSG> OnMotion(const XMotionEvent& e)
+std::optional<MSG> OnMotion(const XEvent& event)
 {
+    const XMotionEvent& e = event.xmotion;
     Wnd* w = FromXid(e.window);
     if (!w)
         return std::nullopt;
@@ -110,8 +116,9 @@ std::optional<MSG> OnMotion(const XMotionEvent& e)
 }
 
 /* The last of a run of exposures paints the window whole. */
-std::optional<MSG> OnExpose(const XExposeEvent& e)
+std::optional<MSG> OnExpose(const XEvent& event)
 {
+    const XExposeEvent& e = event.xexpose;
     Wnd* w = FromXid(e.window);
     if (!w || e.count > 0)
         return std::nullopt;
@@ -119,8 +126,9 @@ std::optional<MSG> OnExpose(const XExposeEvent& e)
 }
 
 /* The window manager's close request: the close box's WM_SYSCOMMAND. */
-std::optional<MSG> OnClientMessage(const XClientMessageEvent& e)
+std::optional<MSG> OnClientMessage(const XEvent& event)
 {
+    const XClientMessageEvent& e = event.xclient;
     Wnd* w = FromXid(e.window);
     if (!w || e.message_type != g_desktop.wmProtocols || e.format != 32 ||
         static_cast<Atom>(e.data.l[0]) != g_desktop.wmDeleteWindow)
@@ -130,18 +138,20 @@ std::optional<MSG> OnClientMessage(const XClientMessageEvent& e)
 
 /* The dialog gaining or losing the keyboard: its focus rectangle shows or
    goes. */
-std::optional<MSG> OnFocus(const XFocusChangeEvent& e, bool in)
+std::optional<MSG> OnFocus(const XEvent& event)
 {
+    const XFocusChangeEvent& e = event.xfocus;
     Wnd* w = FromXid(e.window);
     if (w && e.detail != NotifyPointer && e.detail != NotifyInferior)
-        SetActiveWindow(in ? w->hwnd : nullptr);
+        SetActiveWindow(e.type == FocusIn ? w->hwnd : nullptr);
     return std::nullopt;
 }
 
 /* Without a window manager nobody gives the new window the keyboard: take
    it when it is mapped, as the window manager would on Windows. */
-std::optional<MSG> OnMap(const XMapEvent& e)
+std::optional<MSG> OnMap(const XEvent& event)
 {
+    const XMapEvent& e = event.xmap;
     if (!g_desktop.windowManager && FromXid(e.window))
         XSetInputFocus(g_desktop.dpy, e.window, RevertToParent, CurrentTime);
     return std::nullopt;
@@ -149,41 +159,36 @@ std::optional<MSG> OnMap(const XMapEvent& e)
 
 /* Someone else destroyed the window (xdotool windowclose, xkill -id): the
    dialog is gone as if closed, so close it and let the program end. */
-std::optional<MSG> OnDestroy(const XDestroyWindowEvent& e)
+std::optional<MSG> OnDestroy(const XEvent& event)
 {
+    const XDestroyWindowEvent& e = event.xdestroywindow;
     Wnd* w = FromXid(e.window);
     if (!w || w->parent)
         return std::nullopt;
     return Message(w->hwnd, WM_SYSCOMMAND, SC_CLOSE, 0, CurrentTime);
 }
 
+/* One handler per event type, as dwm has them. */
+using EventHandler = std::optional<MSG> (*)(const XEvent&);
+
+constexpr auto kHandlers = [] {
+    std::array<EventHandler, LASTEvent> h{};
+    h[KeyPress] = h[KeyRelease] = OnKey;
+    h[ButtonPress] = h[ButtonRelease] = OnButton;
+    h[MotionNotify] = OnMotion;
+    h[Expose] = OnExpose;
+    h[ClientMessage] = OnClientMessage;
+    h[FocusIn] = h[FocusOut] = OnFocus;
+    h[MapNotify] = OnMap;
+    h[DestroyNotify] = OnDestroy;
+    return h;
+}();
+
 std::optional<MSG> EventToMessage(const XEvent& e)
 {
-    switch (e.type) {
-    case KeyPress:
-        return OnKey(e.xkey, true);
-    case KeyRelease:
-        return OnKey(e.xkey, false);
-    case ButtonPress:
-        return OnButton(e.xbutton, true);
-    case ButtonRelease:
-        return OnButton(e.xbutton, false);
-    case MotionNotify:
-        return OnMotion(e.xmotion);
-    case Expose:
-        return OnExpose(e.xexpose);
-    case ClientMessage:
-        return OnClientMessage(e.xclient);
-    case FocusIn:
-        return OnFocus(e.xfocus, true);
-    case FocusOut:
-        return OnFocus(e.xfocus, false);
-    case MapNotify:
-        return OnMap(e.xmap);
-    case DestroyNotify:
-        return OnDestroy(e.xdestroywindow);
-    }
-    return std::nullopt;
+    if (e.type < 0 || e.type >= LASTEvent || !kHandlers[static_cast<std::size_t>(e.type)])
+        return std::nullopt;
+    return kHandlers[static_cast<std::size_t>(e.type)](e);
 }
 
 /* The next event that makes a message. The connection can be lost in any

@@ -4,11 +4,8 @@ namespace strellan {
 
 namespace {
 
-constexpr BYTE kDataMask = 0x7F;
-constexpr BYTE kFirstStatus = 0x80;
-constexpr BYTE kFirstSystemStatus = 0xF0;
-constexpr BYTE kFirstRealTimeStatus = 0xF8;
-
+/* A status byte's kind: its high nibble, or the whole byte for system
+   messages. */
 enum : BYTE {
     NOTE_OFF = 0x80,
     NOTE_ON = 0x90,
@@ -19,6 +16,13 @@ enum : BYTE {
     PITCH_BEND = 0xE0,
     SYSTEM_RESET = 0xFF,
 };
+
+/* Status bytes have the top bit set; 0xF0 on are system messages, common
+   ones then, from 0xF8 real-time ones. */
+constexpr BYTE kFirstStatus = 0x80;
+constexpr BYTE kFirstSystemStatus = 0xF0;
+constexpr BYTE kFirstRealTimeStatus = 0xF8;
+constexpr BYTE kDataMask = 0x7F;
 
 BYTE DataByte(DWORD word, int index)
 {
