@@ -414,6 +414,18 @@ TEST_F(WalkTest, GroupsRunFromOneWsGroupToTheNextAndWrapInside)
     EXPECT_EQ(Id(GetNextDlgGroupItem(dlg, nullptr, FALSE)), D) << "the first control's group";
 }
 
+TEST_F(WalkTest, CheckingAHiddenRadioButtonClearsTheOthersAndReturns)
+{
+    CheckDlgButton(dlg, A, BST_CHECKED);
+    CheckDlgButton(dlg, D, BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dlg, A), static_cast<UINT>(BST_UNCHECKED));
+    // C is hidden: the walk through the group never comes back to it.
+    CheckDlgButton(dlg, C, BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(dlg, C), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(dlg, D), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(dlg, G), static_cast<UINT>(BST_UNCHECKED)) << "another group";
+}
+
 TEST_F(WalkTest, AControlAloneInItsGroupIsItsOwnNext)
 {
     DestroyWindow(GetDlgItem(dlg, D));

@@ -121,11 +121,14 @@ void SetPushed(Wnd* w, bool pushed)
                              : (w->buttonState & ~static_cast<UINT>(BST_PUSHED)));
 }
 
-/* Checking an auto radio button clears the others of its group. */
+/* Checking an auto radio button clears the others of its group. Once
+   round the group: a hidden or disabled button checked by the program is
+   not on the walk, which then never comes back to it. */
 void UncheckGroupSiblings(Wnd* w)
 {
-    for (HWND h = GetNextDlgGroupItem(w->parent, w->hwnd, FALSE); h && h != w->hwnd;
-         h = GetNextDlgGroupItem(w->parent, h, FALSE)) {
+    HWND h = GetNextDlgGroupItem(w->parent, w->hwnd, FALSE);
+    for (std::size_t n = FromHandle(w->parent)->children.size(); n > 0 && h && h != w->hwnd;
+         --n, h = GetNextDlgGroupItem(w->parent, h, FALSE)) {
         if (IsAutoRadio(FromHandle(h)))
             SendMessageA(h, BM_SETCHECK, BST_UNCHECKED, 0);
     }

@@ -63,7 +63,8 @@ void SendCommand(HWND hDlg, int id, HWND control)
 void MoveInGroup(HWND hDlg, HWND focus, bool previous)
 {
     HWND next = GetNextDlgGroupItem(hDlg, focus, previous);
-    while (next && next != focus && (DialogCode(next, 0) & DLGC_STATIC))
+    for (std::size_t n = FromHandle(hDlg)->children.size();
+         n > 0 && next && next != focus && (DialogCode(next, 0) & DLGC_STATIC); --n)
         next = GetNextDlgGroupItem(hDlg, next, previous);
     if (!next || next == focus)
         return;
