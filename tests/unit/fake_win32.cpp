@@ -93,9 +93,13 @@ std::string Name(HMIDIOUT h)
 
 std::string Resource(LPCSTR name)
 {
-    if (IS_INTRESOURCE(name))
-        return "#" + std::to_string(reinterpret_cast<uintptr_t>(name));
-    return name;
+    if (!IS_INTRESOURCE(name))
+        return name;
+    /* Appended, not "#" + ...: GCC 12 at -O3 warns falsely (-Wrestrict)
+       about inserting a string before a temporary. */
+    std::string text = "#";
+    text += std::to_string(reinterpret_cast<uintptr_t>(name));
+    return text;
 }
 
 std::string MessageName(UINT m)
@@ -117,8 +121,12 @@ std::string MessageName(UINT m)
 INT_PTR CallDialogProc(UINT m, WPARAM w, LPARAM l)
 {
     std::string what = MessageName(m);
-    if (m == WM_COMMAND)
-        what += " " + std::to_string(LOWORD(w)) + "/" + std::to_string(HIWORD(w));
+    if (m == WM_COMMAND) {
+        what += ' ';
+        what += std::to_string(LOWORD(w));
+        what += '/';
+        what += std::to_string(HIWORD(w));
+    }
     /* Logged before the call, so what the procedure does comes after it. */
     std::size_t line = g.log.size();
     g.log.push_back("DialogProc(" + what + ")");
