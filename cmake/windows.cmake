@@ -7,7 +7,14 @@ add_executable(strellan WIN32 ${STRELLAN_PROGRAM_SOURCES} ${CMAKE_SOURCE_DIR}/re
 target_include_directories(strellan PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(strellan PRIVATE user32 winmm)
 if(MINGW)
-    target_link_options(strellan PRIVATE -static -s)
+    # Hardened: a stack protector (its guard our own, see the file), loaded
+    # at a random base (relocations kept) with a stack and data that do not
+    # execute.
+    set(guard ${CMAKE_SOURCE_DIR}/platform/windows/stack_protector.c)
+    target_sources(strellan PRIVATE ${guard})
+    target_compile_options(strellan PRIVATE -fstack-protector-strong)
+    set_source_files_properties(${guard} PROPERTIES COMPILE_OPTIONS -fno-stack-protector)
+    target_link_options(strellan PRIVATE -static -s -Wl,--dynamicbase -Wl,--nxcompat)
 elseif(MSVC)
     set_property(TARGET strellan PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()

@@ -10,10 +10,12 @@
 #include "midi/midi_out.h"
 #include "resources/resource.h"
 
+#include <stdlib.h>
+
 /* Hands every message of the thread to the dialog manager until Close sets
    g_bQuit or a quit message arrives. Nothing in the program posts one, but
    someone else may; and GetMessageA's -1 (an invalid call) ends it too rather
-   than spinning on the error. The caller never passes a null window. */
+   than spinning on the error. */
 static void RunMessageLoop(HWND hDlg)
 {
     MSG msg;
@@ -38,6 +40,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
     HWND hDlg =
         CreateDialogParamA(hInstance, MAKEINTRESOURCEA(IDD_TUNER), NULL, TunerDialogProc, 0);
+
+    /* Without a window there is nothing to tune with, and nothing could ever
+       end the loop: say so in the exit status, before anything is opened. */
+    if (hDlg == NULL)
+        return EXIT_FAILURE;
+
     ShowWindow(hDlg, nShowCmd);
 
     HICON hIcon =
@@ -48,10 +56,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
     CheckDlgButton(hDlg, IDC_STRING_E2, BST_CHECKED);
 
-    /* Without a window nothing could ever set g_bQuit: go straight to the
-       shutdown instead of waiting for a quit message that never comes. */
-    if (hDlg != NULL)
-        RunMessageLoop(hDlg);
+    RunMessageLoop(hDlg);
 
     /* Silence whatever still sounds, even on a device that failed to open
        (the send is swallowed there), then release the device. */

@@ -11,6 +11,7 @@ ends instead.
 
 import os
 import shutil
+import signal
 import subprocess
 import time
 
@@ -134,8 +135,17 @@ class XServer:
     def focus(self, window):
         self.xdotool("windowfocus", "--sync", window.id)
 
+    def move(self, x, y):
+        """xdotool's arguments that put the pointer at (x, y). Its --sync
+        waits for the pointer to move, which it never does when it is there
+        already: then there is nothing to wait for."""
+        here = self.conn.screen().root.query_pointer()
+        if (here.root_x, here.root_y) == (x, y):
+            return ["mousemove", x, y]
+        return ["mousemove", "--sync", x, y]
+
     def click(self, x, y):
-        self.xdotool("mousemove", "--sync", x, y, "click", "1")
+        self.xdotool(*self.move(x, y), "click", "1")
 
     def key(self, *keys):
         self.xdotool("key", "--delay", "60", *keys)
@@ -320,13 +330,14 @@ class Run:
 # --- sound ------------------------------------------------------------------------
 
 class SoundServer:
-    """A private PulseAudio server with one null sink, "strellan", at 48 kHz;
-    what reaches the sink is recorded from its monitor. Runs as root too."""
+    """A private PulseAudio server with one null sink, "strellan", at the
+    given rate (48 kHz unless said); what reaches the sink is recorded from
+    its monitor. Runs as root too. Stopped and started again, it comes back
+    on the same socket, as a desktop's restarted sound server does."""
 
-    RATE = 48000
-
-    def __init__(self):
+    def __init__(self, rate=48000):
         self.dir = os.path.join(build_dir(), "pulse")
+        self.rate = rate
         self.proc = None
 
     @property
@@ -336,21 +347,25 @@ class SoundServer:
     def env(self):
         return {"PULSE_SERVER": self.server}
 
-    def start(self):
+    def start(self, rate=None):
+        self.rate = rate or self.rate
         shutil.rmtree(self.dir, ignore_errors=True)
         os.makedirs(self.dir)
         env = dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir,
                    XDG_CONFIG_HOME=self.dir)
         env.pop("PULSE_SERVER", None)
+        os.makedirs(os.path.join(self.dir, "pulse"))
+        with open(os.path.join(self.dir, "pulse", "daemon.conf"), "w") as conf:
+            conf.write(f"default-sample-rate = {self.rate}\nalternate-sample-rate = {self.rate}\n")
         self.log = open(os.path.join(self.dir, "server.log"), "wb")
         self.proc = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
              "--system=no", "--disallow-exit", "--log-target=stderr",
-             "-L", f"module-null-sink sink_name=strellan rate={self.RATE}",
+             "-L", f"module-null-sink sink_name=strellan rate={self.rate}",
              "-L", f"module-native-protocol-unix socket={self.dir}/native auth-anonymous=1"],
             env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
         wait_for(lambda: self.proc.poll() is not None or subprocess.run(
-            ["pactl", "info"], env=dict(os.environ, **self.env()),
+            ["pactl", "info"], env=dict(os.environ, **self.env()), timeout=TOOL_TIMEOUT,
             capture_output=True).returncode == 0, "PulseAudio to answer", timeout=60)
         if self.proc.poll() is not None:
             raise RuntimeError(f"pulseaudio ended at start; see {self.dir}/server.log")
@@ -358,17 +373,36 @@ class SoundServer:
 
     def stop(self):
         if self.proc:
+            self.resume()
             self.proc.terminate()
             self.proc.wait(timeout=30)
             self.proc = None
             self.log.close()
+
+    def kill(self):
+        """Gone at once, as a crash leaves it."""
+        self.proc.kill()
+        self.proc.wait(timeout=30)
+        self.proc = None
+        self.log.close()
+
+    def freeze(self):
+        """There, but not answering: stopped."""
+        self.proc.send_signal(signal.SIGSTOP)
+
+    def resume(self):
+        if self.proc:
+            self.proc.send_signal(signal.SIGCONT)
 
     def record(self, path):
         return Recording(self, path)
 
 
 class Recording:
-    """parec from the sink's monitor into a file of mono float samples."""
+    """parec from the sink's monitor into a file of mono float samples, at
+    48 kHz whatever the sink's rate (the server resamples)."""
+
+    RATE = 48000
 
     def __init__(self, server, path):
         self.path = path
@@ -376,13 +410,13 @@ class Recording:
         with open(path, "wb") as out:
             self.proc = subprocess.Popen(
                 ["parec", "--device=strellan.monitor", "--format=float32le",
-                 f"--rate={server.RATE}", "--channels=1", "--raw", "--latency-msec=5"],
+                 f"--rate={self.RATE}", "--channels=1", "--raw", "--latency-msec=5"],
                 env=dict(os.environ, **server.env()), stdout=out, stderr=subprocess.DEVNULL)
         # Recording once the first bytes arrive.
         wait_for(lambda: os.path.getsize(path) > 0, "the recording to start", timeout=30)
 
     def seconds(self):
-        return os.path.getsize(self.path) / 4 / SoundServer.RATE
+        return os.path.getsize(self.path) / 4 / self.RATE
 
     def stop(self):
         self.proc.terminate()

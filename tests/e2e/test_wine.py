@@ -18,6 +18,7 @@ import unittest
 import harness
 import layout
 import scenarios
+import storm
 
 EXE = os.environ.get("STRELLAN_EXE", "")
 MIDI_RECORDER = os.environ.get("STRELLAN_MIDI_RECORDER", "")
@@ -96,6 +97,29 @@ class TheExecutable(unittest.TestCase):
         self.assertEqual(subsystem, 2, "Windows GUI")
         print(f"\nstrellan.exe: {len(data)} bytes", file=sys.stderr)
 
+    def test_is_hardened(self):
+        data = self.pe()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        characteristics, = struct.unpack_from("<H", data, pe + 4 + 18)
+        optional = pe + 24
+        dll_characteristics, = struct.unpack_from("<H", data, optional + 70)
+        self.assertTrue(dll_characteristics & 0x0040, "DYNAMIC_BASE")
+        self.assertTrue(dll_characteristics & 0x0100, "NX_COMPAT")
+        self.assertFalse(characteristics & 0x0001, "relocations stripped")
+        count, = struct.unpack_from("<H", data, pe + 6)
+        optional_size, = struct.unpack_from("<H", data, pe + 20)
+        sections = {}
+        for i in range(count):
+            at = optional + optional_size + 40 * i
+            name = data[at:at + 8].rstrip(b"\0").decode()
+            sections[name] = struct.unpack_from("<I", data, at + 36)[0]
+        self.assertIn(".reloc", sections, "relocations kept for a random base")
+        for name, flags in sections.items():
+            self.assertFalse(flags & 0x80000000 and flags & 0x20000000,
+                             f"{name} is both writable and executable")
+        # The stack protector's own message, linked in with it.
+        self.assertIn(b"stack smashing detected", data)
+
     def test_imports_only_what_the_program_calls(self):
         out = subprocess.run([OBJDUMP, "-p", EXE], check=True, capture_output=True,
                              text=True, timeout=harness.TOOL_TIMEOUT).stdout
@@ -128,6 +152,12 @@ class TheExecutable(unittest.TestCase):
 
 class WithRecordingWinmm(scenarios.RecordedScenarios, UnderWine):
     """strellan.exe with the MIDI recorder as winmm.dll in its folder."""
+
+
+class Storm(UnderWine):
+    def test_a_seeded_input_storm(self):
+        run = self.start()
+        storm.storm_then_exit(self, run, x_server, 30)
 
 
 class WithWinesOwnMapper(scenarios.NoDeviceScenarios, UnderWine):

@@ -72,9 +72,8 @@ protected:
     {
         settings = new_fluid_settings();
         synth = new_fluid_synth(settings);
-        std::string sf = strellan::FindSoundFont();
-        ASSERT_FALSE(sf.empty()) << "no General MIDI SoundFont installed";
-        ASSERT_NE(fluid_synth_sfload(synth, sf.c_str(), 1), FLUID_FAILED);
+        ASSERT_FALSE(strellan::LoadSoundFont(synth, strellan::SoundFontSearchPath()).empty())
+            << "no General MIDI SoundFont installed";
     }
     void TearDown() override
     {

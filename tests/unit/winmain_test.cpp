@@ -165,33 +165,24 @@ TEST_F(WinMainTest, AFailedOpenPrintsItsLineAndTheProgramRunsOnSilently)
     }
 }
 
-TEST_F(WinMainTest, WithoutAWindowItGoesStraightToTheShutdown)
+TEST_F(WinMainTest, WithoutAWindowItEndsAtOnceWithAFailureStatus)
 {
     // Nothing could ever set the flag, and nothing posts a quit message:
-    // waiting would hang for ever.
-    fake::g.createFails = true;
-    fake::g.script = {fake::Command(IDC_PLAY)};
+    // waiting would hang for ever. Nothing is opened for a window that is
+    // not there, and the failure is not reported as success.
+    for (MMRESULT open : {MMSYSERR_NOERROR, MMSYSERR_NODRIVER}) {
+        fake::Reset();
+        fake::g.createFails = true;
+        fake::g.openResult = open;
+        fake::g.script = {fake::Command(IDC_PLAY)};
 
-    EXPECT_EQ(Run(), 0);
+        EXPECT_NE(Run(), 0);
 
-    EXPECT_TRUE(fake::LogOf("GetMessageA").empty());
-    EXPECT_EQ(fake::g.script.size(), 1u);
-    EXPECT_EQ(fake::Words(), (std::vector<DWORD>{0x7BB0}));
-    EXPECT_EQ(fake::g.log.back(), "midiOutClose(midi)");
-}
-
-TEST_F(WinMainTest, WithoutAWindowOrADeviceItStillEndsCleanly)
-{
-    fake::g.createFails = true;
-    fake::g.openResult = MMSYSERR_NODRIVER;
-
-    EXPECT_EQ(Run(), 0);
-
-    EXPECT_EQ(stdoutText, "There was an error opening MIDI Mapper!\r\n");
-    EXPECT_TRUE(fake::LogOf("GetMessageA").empty());
-    EXPECT_TRUE(fake::LogOf("midiOutClose").empty());
-    ASSERT_EQ(fake::g.sent.size(), 1u);
-    EXPECT_EQ(fake::g.sent[0].handle, nullptr);
+        EXPECT_EQ(fake::g.log,
+                  Lines{"CreateDialogParamA(instance, #1000, null, TunerDialogProc, 0)"});
+        EXPECT_EQ(fake::g.script.size(), 1u);
+        EXPECT_EQ(stdoutText, "");
+    }
 }
 
 } // namespace

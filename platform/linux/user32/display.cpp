@@ -136,6 +136,22 @@ void IoErrorExit(Display*, void*)
     std::_Exit(0);
 }
 
+/* At exit: the windows still there, then what was opened for them. With
+   the connection lost, Xlib drops the requests and frees the memory. */
+void CloseDesktop()
+{
+    Desktop& d = g_desktop;
+    DestroyAllWindows();
+    XftColorFree(d.dpy, d.visual, d.colormap, &d.palette.xftText);
+    XftFontClose(d.dpy, d.font);
+    XFreeGC(d.dpy, d.gc);
+    XCloseDisplay(d.dpy);
+    d = Desktop{};
+    /* Xft's fonts came from fontconfig, which keeps its configuration and
+       caches until told that nobody needs them any more. */
+    FcFini();
+}
+
 void SetTopLevelHints(Wnd* w)
 {
     Desktop& d = g_desktop;
@@ -248,6 +264,7 @@ bool OpenDesktop()
     d.utf8String = XInternAtom(dpy, "UTF8_STRING", False);
     d.motifWmHints = XInternAtom(dpy, "_MOTIF_WM_HINTS", False);
     d.windowManager = HasEwmhWindowManager(dpy, d.root);
+    std::atexit(CloseDesktop);
     return true;
 }
 

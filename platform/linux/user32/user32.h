@@ -109,6 +109,7 @@ Wnd* FromXid(XWindowId xid);
 HWND CreateWnd(HWND parent, const std::string& className, const std::string& text, DWORD style,
                int id, Rect rect);
 HWND GetDlgItem(HWND hDlg, int id);
+void DestroyAllWindows();
 
 /* Builds the dialog and its controls from a template, calls the dialog
    procedure with WM_INITDIALOG and gives the focus to the first tab stop

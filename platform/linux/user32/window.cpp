@@ -100,6 +100,19 @@ HWND CreateWnd(HWND parent, const std::string& className, const std::string& tex
     return hwnd;
 }
 
+void DestroyAllWindows()
+{
+    while (!g_windows.empty()) {
+        HWND top = g_windows.begin()->first;
+        while (Wnd* w = FromHandle(top)) {
+            if (!w->parent)
+                break;
+            top = w->parent;
+        }
+        DestroyWnd(top);
+    }
+}
+
 HWND GetDlgItem(HWND hDlg, int id)
 {
     Wnd* dlg = FromHandle(hDlg);

@@ -6,13 +6,20 @@
  * periods for a short way from the click to the sound; StreamPauser corks
  * it while nothing sounds.
  *
+ * The first connection is waited for, up to a deadline: a server that does
+ * not answer must not hold the window up. Once connected, losing the server
+ * (a restart, a crash, a suspend) is noticed by the context's or stream's
+ * failure and costs nothing until the next MIDI message, which starts a new
+ * connection without waiting for it; the note sounds once the new stream is
+ * up. Nothing polls in between.
+ *
  * Two threads call FluidSynth: the program's thread plays the MIDI
  * messages (fluid_synth_noteon and the rest, from midiOutShortMsg) while
  * the stream's thread renders (fluid_synth_write_float). FluidSynth's API
  * is thread-safe for this (its synth.threadsafe-api setting, on by
  * default). Everything of PulseOut's own, the pauser included, is touched
- * only with the loop's lock held: in the stream's callbacks, which run
- * with it, or under pa_threaded_mainloop_lock on the program's thread.
+ * only with the loop's lock held: in libpulse's callbacks, which run with
+ * it, or under pa_threaded_mainloop_lock on the program's thread.
  */
 #include "platform/linux/winmm/audio_out.h"
 
@@ -44,20 +51,35 @@ void DropResult(pa_operation* op)
 
 class PulseOut final : public AudioOut, private StreamControl {
 public:
-    ~PulseOut() override { Close(); }
+    ~PulseOut() override;
 
-    bool Open();
+    PulseStatus Open(pa_usec_t timeoutUs);
     double SampleRate() const override { return rate_; }
     bool Start(fluid_synth_t* synth) override;
     void Wake() override;
 
 private:
-    void Pause() override { DropResult(pa_stream_cork(stream_, 1, nullptr, nullptr)); }
-    void DropQueued() override { DropResult(pa_stream_flush(stream_, nullptr, nullptr)); }
-    void Resume() override { DropResult(pa_stream_cork(stream_, 0, nullptr, nullptr)); }
+    /* The pauser's orders; with no stream (the server lost) there is
+       nothing to pause, and a new stream starts as the pauser says. */
+    void Pause() override { Cork(1); }
+    void DropQueued() override
+    {
+        if (stream_)
+            DropResult(pa_stream_flush(stream_, nullptr, nullptr));
+    }
+    void Resume() override { Cork(0); }
+    void Cork(int corked)
+    {
+        if (stream_)
+            DropResult(pa_stream_cork(stream_, corked, nullptr, nullptr));
+    }
 
-    void Close();
-    bool WaitFor(bool (*ready)(PulseOut*));
+    bool Connect();
+    void CreateStream();
+    void Disconnect();
+    void Lose();
+    template <typename Ready>
+    bool WaitFor(Ready ready);
     void Render(size_t bytes);
 
     static void OnContextState(pa_context* c, void* self);
@@ -65,49 +87,99 @@ private:
     static void OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void OnStreamState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
+    static void OnDeadline(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
+                           void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    pa_time_event* deadline_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
-    double rate_ = kDefaultSampleRate;
-    bool gotInfo_ = false;
-    bool gotSink_ = false;
+    double rate_ = kDefaultSampleRate; /* the synthesizer's, set by the first server */
+    bool sinkKnown_ = false;           /* the server's default sink has been asked */
+    bool deadlinePassed_ = false;
+    bool started_ = false;      /* Start() succeeded: a loss from now on is recovered from */
+    bool lost_ = false;         /* no connection; the next message tries again */
+    bool reconnecting_ = false; /* a new connection is on its way */
+    bool lossSaid_ = false;
     std::string defaultSink_;
     std::unique_ptr<StreamPauser> pauser_;
     std::vector<float> buffer_;
 };
 
-void PulseOut::OnContextState(pa_context*, void* self)
+PulseOut::~PulseOut()
 {
-    pa_threaded_mainloop_signal(static_cast<PulseOut*>(self)->loop_, 0);
+    if (!loop_)
+        return;
+    pa_threaded_mainloop_stop(loop_);
+    Disconnect();
+    pa_threaded_mainloop_free(loop_); /* and the deadline's event with it */
 }
 
-void PulseOut::OnServerInfo(pa_context*, const pa_server_info* info, void* self)
+/* The context's progress. Ready: ask for the default sink, whose rate the
+   synthesizer takes. Failed: at the first connection the caller hears of
+   it; afterwards the server is lost. */
+void PulseOut::OnContextState(pa_context* c, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
-    if (info && info->sample_spec.rate > 0)
-        out->rate_ = info->sample_spec.rate;
-    if (info && info->default_sink_name)
-        out->defaultSink_ = info->default_sink_name;
-    out->gotInfo_ = true;
+    switch (pa_context_get_state(c)) {
+    case PA_CONTEXT_READY:
+        DropResult(pa_context_get_server_info(c, OnServerInfo, out));
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        if (out->started_)
+            out->Lose();
+        break;
+    default:
+        break;
+    }
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
+void PulseOut::OnServerInfo(pa_context* c, const pa_server_info* info, void* self)
+{
+    auto* out = static_cast<PulseOut*>(self);
+    out->defaultSink_ = info && info->default_sink_name ? info->default_sink_name : "";
+    if (!out->started_ && info && info->sample_spec.rate > 0)
+        out->rate_ = info->sample_spec.rate;
+    DropResult(pa_context_get_sink_info_by_name(c, out->defaultSink_.c_str(), OnSinkInfo, out));
+}
+
+/* The rate the sink really runs at: no resampling on the way. A server
+   found again later may run at another rate than the synthesizer's; then
+   it resamples the stream, and the pitch stays where it was. */
 void PulseOut::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
-    if (!eol && info && info->sample_spec.rate > 0)
+    if (!eol && info && info->sample_spec.rate > 0 && !out->started_)
         out->rate_ = info->sample_spec.rate;
-    if (eol) {
-        out->gotSink_ = true;
-        pa_threaded_mainloop_signal(out->loop_, 0);
-    }
+    if (!eol)
+        return;
+    out->sinkKnown_ = true;
+    if (out->started_ && !out->stream_)
+        out->CreateStream(); /* found again: play on */
+    pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
-void PulseOut::OnStreamState(pa_stream*, void* self)
+void PulseOut::OnStreamState(pa_stream* s, void* self)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseOut*>(self)->loop_, 0);
+    auto* out = static_cast<PulseOut*>(self);
+    switch (pa_stream_get_state(s)) {
+    case PA_STREAM_READY:
+        if (out->reconnecting_)
+            std::fprintf(stderr, "strellan: the sound server is back\n");
+        out->reconnecting_ = false;
+        out->lossSaid_ = false;
+        break;
+    case PA_STREAM_FAILED:
+        if (out->started_)
+            out->Lose();
+        break;
+    default:
+        break;
+    }
+    pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
 void PulseOut::OnWrite(pa_stream*, size_t bytes, void* self)
@@ -115,26 +187,17 @@ void PulseOut::OnWrite(pa_stream*, size_t bytes, void* self)
     static_cast<PulseOut*>(self)->Render(bytes);
 }
 
-/* Waits, with the loop locked, until ready() or a failure of the context or
-   the stream. */
-bool PulseOut::WaitFor(bool (*ready)(PulseOut*))
+void PulseOut::OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
-    for (;;) {
-        if (ready(this))
-            return true;
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
-            return false;
-        if (stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
-            return false;
-        pa_threaded_mainloop_wait(loop_);
-    }
+    auto* out = static_cast<PulseOut*>(self);
+    out->deadlinePassed_ = true;
+    pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
-bool PulseOut::Open()
+/* Starts a connection; the callbacks carry it on. No autospawn: a desktop
+   without a sound server falls back to ALSA rather than growing one. */
+bool PulseOut::Connect()
 {
-    loop_ = pa_threaded_mainloop_new();
-    if (!loop_)
-        return false;
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Strellan");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "strellan");
@@ -143,59 +206,117 @@ bool PulseOut::Open()
     pa_proplist_free(props);
     if (!context_)
         return false;
+    sinkKnown_ = false;
     pa_context_set_state_callback(context_, OnContextState, this);
+    return pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+}
 
-    /* No autospawn: a desktop without a sound server falls back to ALSA
-       rather than growing one. */
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return false;
+void PulseOut::CreateStream()
+{
+    pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), kChannels};
+    stream_ = pa_stream_new(context_, "Reference pitch", &format, nullptr);
+    if (!stream_) {
+        if (started_)
+            Lose();
+        return;
+    }
+    pa_stream_set_state_callback(stream_, OnStreamState, this);
+    pa_stream_set_write_callback(stream_, OnWrite, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    /* Corked while the pauser says so: at the start nothing sounds yet;
+       found again on a message, the note is waiting. */
+    auto flags = PA_STREAM_ADJUST_LATENCY;
+    if (pauser_->paused())
+        flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_playback(stream_, defaultSink_.empty() ? nullptr : defaultSink_.c_str(),
+                                   &attr, flags, nullptr, nullptr) < 0 &&
+        started_)
+        Lose();
+}
+
+void PulseOut::Disconnect()
+{
+    if (stream_) {
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+}
+
+/* The server went away, or a new connection found none. What was struck
+   meanwhile is dropped rather than heard late, all at once; the pauser
+   starts again from paused. Said once per loss, not at every try. */
+void PulseOut::Lose()
+{
+    if (!lossSaid_)
+        std::fprintf(stderr, "strellan: lost the sound server; trying again at the next note\n");
+    lossSaid_ = true;
+    lost_ = true;
+    reconnecting_ = false;
+    fluid_synth_all_sounds_off(synth_, -1);
+    pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
+}
+
+/* Waits, with the loop locked, until ready(), a failure or the deadline. */
+template <typename Ready>
+bool PulseOut::WaitFor(Ready ready)
+{
+    for (;;) {
+        if (ready())
+            return true;
+        if (deadlinePassed_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+            return false;
+        if (stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+            return false;
+        pa_threaded_mainloop_wait(loop_);
+    }
+}
+
+PulseStatus PulseOut::Open(pa_usec_t timeoutUs)
+{
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_)
+        return PulseStatus::NoServer;
     pa_threaded_mainloop_lock(loop_);
-    bool ok = pa_threaded_mainloop_start(loop_) >= 0 && WaitFor([](PulseOut* p) {
-                  return pa_context_get_state(p->context_) == PA_CONTEXT_READY;
-              });
-    if (ok) {
-        /* The rate the sink really runs at (else the server's default):
-           no resampling on the way. */
-        if (pa_operation* op = pa_context_get_server_info(context_, OnServerInfo, this)) {
-            WaitFor([](PulseOut* p) { return p->gotInfo_; });
-            pa_operation_unref(op);
-        }
-        if (!defaultSink_.empty()) {
-            if (pa_operation* op = pa_context_get_sink_info_by_name(context_, defaultSink_.c_str(),
-                                                                    OnSinkInfo, this)) {
-                WaitFor([](PulseOut* p) { return p->gotSink_; });
-                pa_operation_unref(op);
-            }
-        }
+    PulseStatus status = PulseStatus::NoServer;
+    if (pa_threaded_mainloop_start(loop_) >= 0 && Connect()) {
+        /* The deadline covers this and Start(): every wait of the open. */
+        deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + timeoutUs, OnDeadline, this);
+        if (WaitFor([this] { return sinkKnown_; }))
+            status = PulseStatus::Ready;
+        else if (deadlinePassed_)
+            status = PulseStatus::NoAnswer;
     }
     pa_threaded_mainloop_unlock(loop_);
-    return ok;
+    return status;
 }
 
 bool PulseOut::Start(fluid_synth_t* synth)
 {
-    synth_ = synth;
-    pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), kChannels};
-
     pa_threaded_mainloop_lock(loop_);
-    stream_ = pa_stream_new(context_, "Reference pitch", &format, nullptr);
-    bool ok = stream_ != nullptr;
-    if (ok) {
-        pa_stream_set_state_callback(stream_, OnStreamState, this);
-        pa_stream_set_write_callback(stream_, OnWrite, this);
-        pa_buffer_attr attr;
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(-1);
-        /* Start corked, as the pauser does: nothing sounds yet. */
-        pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
-        auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-        ok =
-            pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0 &&
-            WaitFor([](PulseOut* p) { return pa_stream_get_state(p->stream_) == PA_STREAM_READY; });
+    synth_ = synth;
+    pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
+    CreateStream();
+    bool ok =
+        stream_ && WaitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
+    started_ = ok;
+    /* The open is over: no deadline from here on. */
+    if (deadline_) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(deadline_);
+        deadline_ = nullptr;
     }
     pa_threaded_mainloop_unlock(loop_);
     return ok;
@@ -219,28 +340,16 @@ void PulseOut::Render(size_t bytes)
 void PulseOut::Wake()
 {
     pa_threaded_mainloop_lock(loop_);
-    if (pauser_)
-        pauser_->Wake();
+    if (lost_ && !reconnecting_) {
+        /* Look for the server again, without waiting for it here. */
+        Disconnect();
+        lost_ = false;
+        reconnecting_ = true;
+        if (!Connect())
+            Lose();
+    }
+    pauser_->Wake();
     pa_threaded_mainloop_unlock(loop_);
-}
-
-void PulseOut::Close()
-{
-    if (loop_)
-        pa_threaded_mainloop_stop(loop_);
-    if (stream_) {
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-    }
-    if (context_) {
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-    }
-    if (loop_)
-        pa_threaded_mainloop_free(loop_);
-    loop_ = nullptr;
-    stream_ = nullptr;
-    context_ = nullptr;
 }
 
 class AlsaOut final : public AudioOut {
@@ -267,12 +376,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioOut> OpenPulseOut()
+PulseOpen OpenPulseOut(double timeoutSeconds)
 {
     auto out = std::make_unique<PulseOut>();
-    if (!out->Open())
-        return nullptr;
-    return out;
+    PulseStatus status = out->Open(static_cast<pa_usec_t>(timeoutSeconds * PA_USEC_PER_SEC));
+    if (status != PulseStatus::Ready)
+        out.reset();
+    return {std::move(out), status};
 }
 
 std::unique_ptr<AudioOut> MakeAlsaOut(fluid_settings_t* settings)

@@ -29,9 +29,19 @@ public:
     virtual void Wake() = 0;
 };
 
-/* A PulseAudio stream at the default sink's own rate; null when no server
-   answers. */
-std::unique_ptr<AudioOut> OpenPulseOut();
+/* A PulseAudio stream at the default sink's own rate, once connected within
+   the time given: Ready, with the output; NoServer, when there is no server
+   to connect to; NoAnswer, when one is there but did not answer in time
+   (stopped, or hung), which ALSA's default device, routed to the same
+   server on a desktop that runs one, would wait for too. Start() then
+   waits within the same time. Lost later, the server is looked for again
+   at the next message. */
+enum class PulseStatus { Ready, NoServer, NoAnswer };
+struct PulseOpen {
+    std::unique_ptr<AudioOut> out;
+    PulseStatus status;
+};
+PulseOpen OpenPulseOut(double timeoutSeconds);
 
 /* FluidSynth's ALSA driver on the default device. Never null: whether a
    device is there shows only when Start() makes the driver. It never

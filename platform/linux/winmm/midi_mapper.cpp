@@ -58,34 +58,48 @@ void SilenceFluidSynthLog()
         fluid_set_log_function(level, LogNothing, nullptr);
 }
 
+/* The sound server's time to answer at the open, in all: enough for any
+   server that works, short enough that a hung one does not keep the
+   window waiting. */
+constexpr double kServerTimeoutSeconds = 1.5;
+
+/* PulseAudio first (PipeWire serves it too), then ALSA; never JACK. A
+   server that is there but does not answer is not tried again through
+   ALSA, whose default device leads to it too. */
+std::unique_ptr<AudioOut> OpenAudioOut(fluid_settings_t* settings)
+{
+    PulseOpen pulse = OpenPulseOut(kServerTimeoutSeconds);
+    switch (pulse.status) {
+    case PulseStatus::Ready:
+        return std::move(pulse.out);
+    case PulseStatus::NoServer:
+        return MakeAlsaOut(settings);
+    case PulseStatus::NoAnswer:
+        break;
+    }
+    std::fprintf(stderr, "strellan: the sound server did not answer within %.1f s\n",
+                 kServerTimeoutSeconds);
+    return nullptr;
+}
+
 std::unique_ptr<Mapper> OpenMapper()
 {
     SilenceFluidSynthLog();
     auto m = std::make_unique<Mapper>();
 
-    std::string soundFont = FindSoundFont();
-    if (soundFont.empty()) {
-        std::fprintf(stderr, "strellan: no General MIDI SoundFont found\n");
-        return nullptr;
-    }
-
     m->settings = new_fluid_settings();
     if (!m->settings)
         return nullptr;
-
-    /* PulseAudio first (PipeWire serves it too), then ALSA; never JACK. */
-    m->out = OpenPulseOut();
+    m->out = OpenAudioOut(m->settings);
     if (!m->out)
-        m->out = MakeAlsaOut(m->settings);
+        return nullptr;
     fluid_settings_setnum(m->settings, "synth.sample-rate", m->out->SampleRate());
     fluid_settings_setnum(m->settings, "synth.gain", kGain);
     fluid_settings_setint(m->settings, "synth.cpu-cores", 1);
 
     m->synth = new_fluid_synth(m->settings);
-    if (!m->synth || fluid_synth_sfload(m->synth, soundFont.c_str(), 1) == FLUID_FAILED) {
-        std::fprintf(stderr, "strellan: cannot load the SoundFont %s\n", soundFont.c_str());
+    if (!m->synth || LoadSoundFont(m->synth, SoundFontSearchPath()).empty())
         return nullptr;
-    }
     if (!m->out->Start(m->synth)) {
         std::fprintf(stderr, "strellan: no audio output (PulseAudio or ALSA)\n");
         return nullptr;

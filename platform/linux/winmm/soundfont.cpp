@@ -1,5 +1,8 @@
 #include "platform/linux/winmm/soundfont.h"
 
+#include <glib.h>
+
+#include <cstdio>
 #include <unistd.h>
 
 namespace strellan {
@@ -26,11 +29,53 @@ const std::vector<std::string>& SoundFontSearchPath()
     return paths;
 }
 
-std::string FindSoundFont()
+namespace {
+
+void SayNothing(int, const char*, void*) {}
+void SayNothingGlib(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+/* While SoundFonts load, the libraries keep their own counsel: FluidSynth
+   logs why a file did not load, and its DLS reader (libinstpatch) asserts
+   through GLib's log on files that are not DLS either. Which file failed
+   is said once, by us. */
+class QuietLoading {
+public:
+    QuietLoading() : glibHandler_(g_log_set_default_handler(SayNothingGlib, nullptr))
+    {
+        for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluidLog_[level] = fluid_set_log_function(level, SayNothing, nullptr);
+    }
+    ~QuietLoading()
+    {
+        for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, fluidLog_[level], nullptr);
+        g_log_set_default_handler(glibHandler_, nullptr);
+    }
+    QuietLoading(const QuietLoading&) = delete;
+    QuietLoading& operator=(const QuietLoading&) = delete;
+
+private:
+    GLogFunc glibHandler_;
+    fluid_log_function_t fluidLog_[FLUID_DBG + 1] = {};
+};
+
+} // namespace
+
+std::string LoadSoundFont(fluid_synth_t* synth, const std::vector<std::string>& paths)
 {
-    for (const std::string& path : SoundFontSearchPath())
-        if (access(path.c_str(), R_OK) == 0)
+    QuietLoading quiet;
+    bool found = false;
+    for (const std::string& path : paths) {
+        if (access(path.c_str(), F_OK) != 0)
+            continue;
+        found = true;
+        if (fluid_synth_sfload(synth, path.c_str(), 1) != FLUID_FAILED)
             return path;
+        std::fprintf(stderr, "strellan: cannot load the SoundFont %s; trying the next\n",
+                     path.c_str());
+    }
+    std::fprintf(stderr, found ? "strellan: no General MIDI SoundFont would load\n"
+                               : "strellan: no General MIDI SoundFont found\n");
     return {};
 }
 

@@ -4,6 +4,8 @@
 #ifndef STRELLAN_PLATFORM_LINUX_WINMM_SOUNDFONT_H
 #define STRELLAN_PLATFORM_LINUX_WINMM_SOUNDFONT_H
 
+#include <fluidsynth.h>
+
 #include <string>
 #include <vector>
 
@@ -15,8 +17,11 @@ namespace strellan {
    4 cents flat). The rest are what Debian, Fedora and Arch install. */
 const std::vector<std::string>& SoundFontSearchPath();
 
-/* The first of them that exists and is readable; empty when none is. */
-std::string FindSoundFont();
+/* Loads into synth the first of paths that loads. A file that is not there
+   is passed over; one that is there but does not load (cut short, not a
+   SoundFont, unreadable) is named on standard error, and the next is
+   tried. The path loaded, or empty (said too) when none did. */
+std::string LoadSoundFont(fluid_synth_t* synth, const std::vector<std::string>& paths);
 
 } // namespace strellan
 

@@ -1,0 +1,191 @@
+"""The real Linux program against what a desktop does to it: a sound server
+that hangs, restarts or dies mid-note, a SoundFont that is broken, no
+display at all. Each on a private PulseAudio server with a null sink whose
+monitor is recorded.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+import audio
+import harness
+import layout
+import scenarios
+from harness import wait_for
+
+LINUX = os.environ.get("STRELLAN_LINUX", "")
+SOUNDFONT_DIR = "/usr/share/sounds/sf2"
+
+x_server = None
+LAYOUT = None
+
+
+def setUpModule():
+    global x_server, LAYOUT
+    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    x_server = harness.XServer().start()
+
+
+def tearDownModule():
+    if x_server:
+        x_server.stop()
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class Faults(unittest.TestCase):
+    def setUp(self):
+        self.sound = harness.SoundServer()
+        self.addCleanup(self.sound.stop)
+
+    def start(self, argv=None, stderr_name="stderr.txt"):
+        def launch(folder, stdout_path, env):
+            self.stderr_path = os.path.join(folder, stderr_name)
+            full = dict(os.environ, DISPLAY=x_server.name, **self.sound.env(), **env)
+            with open(stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
+                return subprocess.Popen(argv or [LINUX], cwd=folder, env=full,
+                                        stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        run = harness.Run(x_server, LAYOUT, "faults-" + scenarios.test_id(self), launch,
+                          log=False)
+        self.addCleanup(run.kill)
+        return run
+
+    def stderr(self):
+        with open(self.stderr_path) as f:
+            return f.read()
+
+    def record(self, name="sound"):
+        rec = self.sound.record(os.path.join(harness.build_dir(), "e2e",
+                                             f"faults-{scenarios.test_id(self)}-{name}.f32"))
+        self.addCleanup(rec.stop)
+        return rec
+
+    def assert_plays_in_tune(self, run, rec, string="E2"):
+        """Play sounds the string, in tune, within the usual wait; the time
+        from the click to the sound."""
+        mark = int(rec.seconds() * audio.RATE)
+        clicked = time.monotonic()
+        run.click("Play")
+        start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note to sound")
+        heard = time.monotonic() - clicked
+        wait_for(lambda: rec.seconds() * audio.RATE > start + 1.3 * audio.RATE,
+                 "the note to be recorded")
+        note = rec.samples()[start + int(0.3 * audio.RATE):start + int(1.3 * audio.RATE)]
+        f = audio.fundamental(note)
+        expected = audio.equal_temperament(LAYOUT.by_pitch[string].note)
+        self.assertLess(abs(audio.cents(f, expected)), 3.0, f"{f:.2f} Hz for {string}")
+        return heard
+
+    def test_a_frozen_server_delays_the_window_at_most_briefly(self):
+        self.sound.start()
+        self.sound.freeze()
+        spawned = time.monotonic()
+        run = self.start()
+        # Exit, 0.3 s after the window appears: answered once the open has
+        # given up on the server.
+        appeared = time.monotonic()
+        wait_for(lambda: time.monotonic() > appeared + 0.3, "0.3 s", interval=0.01)
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+        ended = time.monotonic() - spawned
+        print(f"\nfrozen server: Exit clicked 0.3 s after the window, ended {ended:.2f} s "
+              "after the start", file=sys.stderr)
+        self.assertLess(ended, 3.5, f"ended {ended:.2f} s after its start")
+        self.assertEqual(run.stdout(), scenarios.FAILURE_LINE)
+        self.assertIn("did not answer", self.stderr())
+
+    def test_sound_comes_back_after_the_server_restarts_at_another_rate(self):
+        self.sound.start(rate=48000)
+        run = self.start()
+        self.assert_plays_in_tune(run, self.record("before"))
+        run.click("Stop")
+
+        self.sound.stop()
+        self.sound.start(rate=44100)
+        up = time.monotonic()
+        rec = self.record("after")
+        # The first Play after the server is back sounds, in tune.
+        run.click("A2")
+        heard = self.assert_plays_in_tune(run, rec, "A2")
+        print(f"\nrestarted server (48 to 44.1 kHz): the first Play {time.monotonic() - up:.2f} s "
+              f"after it was back, heard within {heard:.2f} s of the click", file=sys.stderr)
+        self.assertLess(heard, 3.0)
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.stdout(), b"")
+        self.assertIn("lost the sound server", self.stderr())
+
+    def test_a_server_killed_mid_note_leaves_a_working_silent_window(self):
+        self.sound.start()
+        run = self.start()
+        rec = self.record("before")
+        run.click("Play")
+        wait_for(lambda: audio.onset(rec.samples()), "the note to sound")
+        rec.stop()
+        self.sound.kill()
+
+        # No server: Play and Stop go through at once and silently, and
+        # nothing is left running while the window waits.
+        for control in ["Play", "Stop", "B1", "Play"]:
+            run.click(control)
+        wait_for(lambda: "lost the sound server" in self.stderr(), "the loss to be said")
+        busy = cpu_seconds(run.proc.pid)
+        idle_from = time.monotonic()
+        wait_for(lambda: time.monotonic() > idle_from + 2.0, "2 s idle", timeout=5)
+        self.assertLess(cpu_seconds(run.proc.pid) - busy, 0.02, "CPU while nothing sounds")
+        self.assertEqual(self.stderr().count("lost the sound server"), 1, self.stderr())
+
+        # A server again: Play sounds.
+        self.sound.start()
+        heard = self.assert_plays_in_tune(run, self.record("after"), "B1")
+        print(f"\nkilled server, started again: Play heard within {heard:.2f} s", file=sys.stderr)
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.stdout(), b"")
+
+    @unittest.skipUnless(shutil.which("unshare"), "no unshare")
+    def test_a_broken_first_soundfont_falls_back_to_the_next(self):
+        """In a mount namespace of its own, the first SoundFont on the search
+        path is cut short and a good one sits further down the path."""
+        self.sound.start()
+        folder = os.path.join(harness.build_dir(), "e2e", "faults-soundfonts")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        first = os.path.join(SOUNDFONT_DIR, "TimGM6mb.sf2")
+        with open(first, "rb") as f, open(os.path.join(folder, "TimGM6mb.sf2"), "wb") as cut:
+            cut.write(f.read(4096))
+        shutil.copy(first, os.path.join(folder, "FluidR3_GM.sf2"))
+        mounts = f"mount --bind {folder} {SOUNDFONT_DIR} && exec {LINUX}"
+        user = [] if os.geteuid() == 0 else ["--map-root-user"]
+        probe = subprocess.run(["unshare", "--mount", *user, "true"], capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("no private mount namespace here: " + probe.stderr.decode().strip())
+
+        run = self.start(["unshare", "--mount", *user, "sh", "-c", mounts])
+        self.assert_plays_in_tune(run, self.record())
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.stdout(), b"")
+        self.assertEqual(self.stderr(), f"strellan: cannot load the SoundFont {first}; "
+                                        "trying the next\n")
+
+    def test_no_display_is_a_failure_with_one_line(self):
+        self.sound.start()
+        env = dict(os.environ, DISPLAY=":987", **self.sound.env())
+        done = subprocess.run([LINUX], env=env, capture_output=True,
+                              timeout=harness.START_TIMEOUT)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertEqual(done.stdout, b"")
+        self.assertEqual(done.stderr.decode(), 'strellan: cannot open X display ":987"\n')
+
+
+if __name__ == "__main__":
+    unittest.main()
