@@ -136,6 +136,10 @@ class Storm:
 
     def focus_away_and_back(self):
         self.x.focus(self.other)
+        # Wine may give its window a new X window meanwhile: found again by
+        # its title.
+        self.run.window = wait_for(lambda: (lambda w: w[0] if len(w) == 1 else None)(
+            self.x.find_windows("Strellan")), "the window again")
         self.x.focus(self.run.window)
 
     def cover(self):
