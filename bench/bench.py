@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
 """Strellan's benchmark: one table, measured side by side in one run.
 
-For Strellan on Linux: start-up to window mapped, resident memory after
-start-up and after 100 Plays, CPU while a note sounds and while silent (10 s
-each), and the way from the Play click to the first audible sample at the
-sound server (median and worst of 20). The same figures, where they apply,
-for the fluidsynth command-line program on the same SoundFont and sound
-server. And start-up to window for strellan.exe under Wine.
+For Strellan on Linux: start-up to window mapped, and to the window and
+the synthesizer's stream at the sound server (the SoundFont loaded);
+resident memory after start-up (with the pitch cache warm, and empty) and
+after 100 Plays; CPU while a note sounds and while silent (10 s each); the
+way from a Play click to the first audible sample at the sound server
+(median and worst of 20, cache warm; and the worst first Play of each
+string with the cache empty); and the worst pitch error of the eight
+strings. The same figures, where they apply, for the fluidsynth
+command-line program on the same SoundFont and sound server, with no
+correction. And start-up to window for strellan.exe under Wine.
 
 Everything runs on a private Xvfb and a private PulseAudio null sink, as in
-the end-to-end tests. The latency is an upper bound: it also counts the
-xdotool call and the recorder's own buffering.
+the end-to-end tests, with the program's cache under build/bench. Clicks go
+straight to the X server (XTEST) and the sink's monitor is read as it comes,
+each block timed as it arrives; a latency runs from the button's release
+(when a click acts) to the first audible sample's place in the recording,
+so it also counts the recorder's own few milliseconds: an upper bound.
+Progress goes to standard error; the table to standard output.
 """
 
 import os
@@ -18,6 +26,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,13 +35,21 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import audio  # noqa: E402
 import harness  # noqa: E402
 import layout  # noqa: E402
+import numpy  # noqa: E402
 from harness import wait_for  # noqa: E402
+from Xlib import X  # noqa: E402
+from Xlib.ext import xtest  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(HERE, ".."))
 LINUX = os.path.join(ROOT, "build", "linux", "strellan")
 EXE = os.path.join(ROOT, "build", "windows-x86", "strellan.exe")
 SOUNDFONT = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+STRINGS = layout.reference_strings()
+
+
+def say(text):
+    print(f"bench: {text}", file=sys.stderr, flush=True)
 
 
 def cpu_seconds(pid):
@@ -56,6 +73,94 @@ def rss_mib(pid):
     return float("nan")
 
 
+class LiveRecording:
+    """The sink's monitor, read as it arrives: the samples, and for each
+    block the moment it came, so that a sample's place in the recording
+    has a time."""
+
+    BLOCK = 64  # frames a read: 1.3 ms
+
+    def __init__(self, sound):
+        self.proc = subprocess.Popen(
+            ["parec", "--device=strellan.monitor", "--format=float32le",
+             f"--rate={audio.RATE}", "--channels=1", "--raw", "--latency-msec=1"],
+            env=dict(os.environ, **sound.env()), stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.blocks, self.arrived = [], []
+        self.lock = threading.Lock()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        wait_for(lambda: self.frames() > 0, "the recording to start", timeout=30)
+
+    def _read(self):
+        while True:
+            data = self.proc.stdout.read(self.BLOCK * 4)
+            if not data:
+                return
+            now = time.monotonic()
+            with self.lock:
+                self.blocks.append(numpy.frombuffer(data, dtype=numpy.float32))
+                self.arrived.append((sum(len(b) for b in self.blocks), now))
+
+    def frames(self):
+        with self.lock:
+            return self.arrived[-1][0] if self.arrived else 0
+
+    def samples(self):
+        with self.lock:
+            return numpy.concatenate(self.blocks) if self.blocks else numpy.zeros(0)
+
+    def time_of(self, index):
+        """When the sample at index was played, by the block it came in."""
+        with self.lock:
+            for end, when in self.arrived:
+                if end > index:
+                    return when - (end - 1 - index) / audio.RATE
+        return float("nan")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+
+
+def wait_silent(rec, seconds):
+    n = int(seconds * audio.RATE)
+    wait_for(lambda: rec.frames() > n and audio.peak_dbfs(rec.samples()[-n:]) < -100,
+             "silence", timeout=30)
+
+
+def strike(rec, trigger, seconds=0.0):
+    """trigger() returns the moment it acted; the time from then to the
+    first audible sample, and the note's samples from there for seconds."""
+    mark = rec.frames()
+    acted = trigger()
+    start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note")
+    wait_for(lambda: rec.frames() >= start + int(seconds * audio.RATE), "the note's length")
+    return rec.time_of(start) - acted, rec.samples()[start:start + int(seconds * audio.RATE)]
+
+
+def pitch_error(samples, note):
+    f = audio.fundamental(samples[int(0.15 * audio.RATE):])
+    return audio.cents(f, audio.equal_temperament(note))
+
+
+class Clicker:
+    """Clicks through XTEST on the bench's own connection: no program to
+    start, and the moment of the release known."""
+
+    def __init__(self, x):
+        self.d = x.conn
+
+    def click(self, point):
+        self.d.screen().root.warp_pointer(*point)
+        self.d.sync()
+        xtest.fake_input(self.d, X.ButtonPress, 1)
+        self.d.sync()
+        xtest.fake_input(self.d, X.ButtonRelease, 1)
+        self.d.sync()
+        return time.monotonic()
+
+
 def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT):
     """Spawn to the window being viewable, median of runs."""
     times = []
@@ -69,11 +174,11 @@ def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT):
         w = x.find_windows("Strellan")[0]
         x.send_delete_window(w)
         proc.wait(timeout=120)
-        wait_for(lambda: not x.find_windows("Strellan"), "the window to go")
+        wait_for(lambda: not x.find_windows("Strellan"), "the window to go", timeout=30)
     return statistics.median(times)
 
 
-def time_to_ready(x, sound, argv, cwd, env, runs):
+def time_to_ready(x, argv, cwd, env, runs):
     """Spawn to the window viewable and the synthesizer's stream at the
     sound server (the SoundFont loaded), median of runs."""
     def stream_up():
@@ -93,70 +198,93 @@ def time_to_ready(x, sound, argv, cwd, env, runs):
     return statistics.median(times)
 
 
-def wait_silent(rec, seconds):
-    n = int(seconds * audio.RATE)
-    wait_for(lambda: rec.seconds() * audio.RATE > n and
-             audio.peak_dbfs(rec.samples()[-n:]) < -100, "silence")
+class Strellan:
+    """One run of the Linux program, its controls found by the template."""
+
+    def __init__(self, x, env):
+        self.x = x
+        self.proc = subprocess.Popen([LINUX], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.window = wait_for(lambda: x.find_windows("Strellan"), "the window")[0]
+        self.gx, self.gy, self.width, self.height = x.geometry(self.window)
+        self.layout = harness.Layout(layout.template_from_res(
+            os.path.join(ROOT, "build", "linux", "strellan.res")))
+        self.clicker = Clicker(x)
+
+    def point(self, name):
+        du_x, du_y = self.layout.control(name).centre()
+        t = self.layout.template
+        return (self.gx + round(du_x * self.width / t.cx),
+                self.gy + round(du_y * self.height / t.cy))
+
+    def click(self, name):
+        return self.clicker.click(self.point(name))
+
+    def exit(self):
+        self.x.send_delete_window(self.window)
+        self.proc.wait(timeout=60)
 
 
-def latency(rec, trigger):
-    """From trigger() to the first audible sample recorded."""
-    mark = int(rec.seconds() * audio.RATE)
-    trigger()
-    start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note")
-    return (start - mark) / audio.RATE
+def strings_played(run, rec):
+    """Each string struck once: the worst first-strike latency and the worst
+    pitch error."""
+    lat, errors = [], []
+    for s in STRINGS:
+        run.click(s.pitch)
+        wait_silent(rec, 0.3)
+        latency, note = strike(rec, lambda: run.click("Play"), 1.65)
+        lat.append(latency)
+        errors.append(pitch_error(note, s.note))
+        run.click("Stop")
+    return max(lat), max(errors, key=abs)
 
 
 def bench_strellan(x, sound, env):
     row = {}
+    cache = os.path.join(harness.build_dir(), "cache")
+    env = dict(env, XDG_CACHE_HOME=cache)
+    rec = LiveRecording(sound)
+
+    say("Strellan: the first run, the pitch cache empty")
+    shutil.rmtree(cache, ignore_errors=True)
+    run = Strellan(x, env)
+    time.sleep(0.5)  # start-up settles
+    row["rss_start_cold"] = rss_mib(run.proc.pid)
+    row["lat_first_cold"], _ = strings_played(run, rec)
+    run.exit()
+
+    say("Strellan: start-up to window and to the SoundFont loaded")
     row["start"] = time_to_window(x, [LINUX], ROOT, env, 10)
-    row["ready"] = time_to_ready(x, sound, [LINUX], ROOT, env, 10)
+    row["ready"] = time_to_ready(x, [LINUX], ROOT, env, 10)
 
-    rec = sound.record(os.path.join(harness.build_dir(), "bench-strellan.f32"))
-    proc = subprocess.Popen([LINUX], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    w = wait_for(lambda: x.find_windows("Strellan"), "the window")[0]
-    gx, gy, width, height = x.geometry(w)
-    time.sleep(0.5)
-    row["rss_start"] = rss_mib(proc.pid)
-
-    template = layout.template_from_res(os.path.join(ROOT, "build", "linux", "strellan.res"))
-
-    def point(text):
-        du_x, du_y = template.push_button(text).centre()
-        return gx + round(du_x * width / template.cx), gy + round(du_y * height / template.cy)
-
-    play, stop = point("Play"), point("Stop")
-
-    # Latency from the paused stream: each Play after Stop and silence.
+    say("Strellan: memory, latency, pitch and CPU with the cache warm")
+    run = Strellan(x, env)
+    time.sleep(0.5)  # start-up settles
+    row["rss_start"] = rss_mib(run.proc.pid)
+    _, row["pitch_worst"] = strings_played(run, rec)
+    run.click("E2")
     lat = []
     for _ in range(20):
         wait_silent(rec, 0.4)
-        lat.append(latency(rec, lambda: x.click(*play)))
-        time.sleep(0.2)
-        x.click(*stop)
+        lat.append(strike(rec, lambda: run.click("Play"))[0])
+        run.click("Stop")
     row["lat_median"], row["lat_worst"] = statistics.median(lat), max(lat)
 
-    # CPU with a note sounding: Play again every second.
-    x.click(*play)
-    c0, t0 = cpu_seconds(proc.pid), time.monotonic()
+    run.click("Play")
+    c0, t0 = cpu_seconds(run.proc.pid), time.monotonic()
     for _ in range(10):
         time.sleep(1.0)
-        x.click(*play)
-    row["cpu_sound"] = 100.0 * (cpu_seconds(proc.pid) - c0) / (time.monotonic() - t0)
-    x.click(*stop)
-
-    # CPU once silent.
+        run.click("Play")
+    row["cpu_sound"] = 100.0 * (cpu_seconds(run.proc.pid) - c0) / (time.monotonic() - t0)
+    run.click("Stop")
     wait_silent(rec, 1.0)
-    row["cpu_silent"] = cpu_percent(proc.pid)
+    row["cpu_silent"] = cpu_percent(run.proc.pid)
 
-    x.focus(w)
-    for _ in range(4):
-        x.key(*["space"] * 25)
-    row["rss_100"] = rss_mib(proc.pid)
-
-    x.send_delete_window(w)
-    proc.wait(timeout=60)
+    for _ in range(100):
+        run.click("Play")
+    time.sleep(0.5)
+    row["rss_100"] = rss_mib(run.proc.pid)
+    run.exit()
     rec.stop()
     return row
 
@@ -165,8 +293,7 @@ def bench_fluidsynth(sound, env):
     """The stock fluidsynth program, its PulseAudio driver at its default
     periods, fed on its command line."""
     row = {"start": None}
-    rec = sound.record(os.path.join(harness.build_dir(), "bench-fluidsynth.f32"))
-    t0 = time.monotonic()
+    rec = LiveRecording(sound)
     proc = subprocess.Popen(["fluidsynth", "-q", "-a", "pulseaudio", "-g", "1.25", "-o",
                              "shell.prompt=", SOUNDFONT], env=env, stdin=subprocess.PIPE,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
@@ -174,15 +301,26 @@ def bench_fluidsynth(sound, env):
     def send(line):
         proc.stdin.write(line + "\n")
         proc.stdin.flush()
+        return time.monotonic()
 
     send("prog 0 26")
     time.sleep(1.0)
     row["rss_start"] = rss_mib(proc.pid)
+
+    say("fluidsynth: pitch")
+    errors = []
+    for s in STRINGS:
+        wait_silent(rec, 0.3)
+        _, note = strike(rec, lambda: send(f"noteon 0 {s.note} {s.velocity}"), 1.65)
+        errors.append(pitch_error(note, s.note))
+        send("cc 0 123 0")
+    row["pitch_worst"] = max(errors, key=abs)
+
+    say("fluidsynth: latency and CPU")
     lat = []
     for _ in range(20):
         wait_silent(rec, 0.4)
-        lat.append(latency(rec, lambda: send("noteon 0 40 127")))
-        time.sleep(0.2)
+        lat.append(strike(rec, lambda: send("noteon 0 40 127"))[0])
         send("cc 0 123 0")
     row["lat_median"], row["lat_worst"] = statistics.median(lat), max(lat)
 
@@ -202,11 +340,11 @@ def bench_fluidsynth(sound, env):
     send("quit")
     proc.wait(timeout=60)
     rec.stop()
-    del t0
     return row
 
 
 def bench_wine(x):
+    say("strellan.exe under Wine: start-up to window")
     # The end-to-end tests' prefix, made once and kept.
     wine = harness.Wine(x, os.path.join(ROOT, "build", "windows-x86", "wine-prefix"))
     wine.ensure_prefix()
@@ -220,12 +358,14 @@ def bench_wine(x):
         wine.shutdown()
 
 
-def fmt(value, unit, scale=1.0, digits=1):
-    return "n/a" if value is None else f"{value * scale:.{digits}f} {unit}"
+def fmt(value, unit, scale=1.0, digits=1, signed=False):
+    if value is None:
+        return "n/a"
+    return f"{value * scale:{'+' if signed else ''}.{digits}f} {unit}"
 
 
 def main():
-    os.environ.setdefault("STRELLAN_BUILD_DIR", os.path.join(ROOT, "build", "bench"))
+    os.environ["STRELLAN_BUILD_DIR"] = os.path.join(ROOT, "build", "bench")
     os.makedirs(harness.build_dir(), exist_ok=True)
     x = harness.XServer().start()
     sound = harness.SoundServer().start()
@@ -239,19 +379,23 @@ def main():
         sound.stop()
         x.stop()
 
-    cols = [("start-up to window", "start", "ms", 1000, 0),
-            ("start-up to window + SoundFont loaded", "ready", "ms", 1000, 0),
-            ("RSS at start", "rss_start", "MiB", 1, 1),
-            ("RSS after 100 Plays", "rss_100", "MiB", 1, 1),
-            ("CPU sounding", "cpu_sound", "%", 1, 2),
-            ("CPU silent", "cpu_silent", "%", 1, 2),
-            ("Play->sound median", "lat_median", "ms", 1000, 1),
-            ("Play->sound worst", "lat_worst", "ms", 1000, 1)]
+    cols = [("start-up to window", "start", "ms", 1000, 0, False),
+            ("start-up to window + SoundFont loaded", "ready", "ms", 1000, 0, False),
+            ("RSS at start", "rss_start", "MiB", 1, 1, False),
+            ("RSS at start, cache empty", "rss_start_cold", "MiB", 1, 1, False),
+            ("RSS after 100 Plays", "rss_100", "MiB", 1, 1, False),
+            ("CPU sounding", "cpu_sound", "%", 1, 2, False),
+            ("CPU silent", "cpu_silent", "%", 1, 2, False),
+            ("Play->sound median", "lat_median", "ms", 1000, 1, False),
+            ("Play->sound worst", "lat_worst", "ms", 1000, 1, False),
+            ("first Play->sound worst, cache empty", "lat_first_cold", "ms", 1000, 1, False),
+            ("worst pitch error of the 8 strings", "pitch_worst", "cents", 1, 2, True)]
     print("| | " + " | ".join(c[0] for c in cols) + " |")
     print("|---" * (len(cols) + 1) + "|")
     for name, row in rows:
-        print(f"| {name} | " + " | ".join(fmt(row.get(key), unit, scale, digits)
-                                          for _, key, unit, scale, digits in cols) + " |")
+        print(f"| {name} | " + " | ".join(fmt(row.get(key), unit, scale, digits, signed)
+                                          for _, key, unit, scale, digits, signed in cols)
+              + " |")
 
 
 if __name__ == "__main__":

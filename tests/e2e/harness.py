@@ -48,6 +48,12 @@ def build_dir():
     return d
 
 
+# What the programs under test cache (the Linux MIDI Mapper's pitch
+# measurements) goes under the build tree, never into the user's own cache.
+if os.environ.get("STRELLAN_BUILD_DIR"):
+    os.environ["XDG_CACHE_HOME"] = os.path.join(build_dir(), "xdg-cache")
+
+
 class XServer:
     """Xvfb on the first free display number from 90 up."""
 

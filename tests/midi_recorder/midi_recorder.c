@@ -18,6 +18,9 @@
 #define _WINMM_
 #endif
 #include "platform/win32.h"
+#ifndef _WIN32
+#include "platform/linux/startup.h"
+#endif
 
 #include <stdint.h>
 #include <stdio.h>
@@ -40,6 +43,11 @@ static void LogLine(const char* line)
     fputs("\n", f);
     fclose(f);
 }
+
+#ifndef _WIN32
+/* Nothing to get ready: the log is opened per line. */
+void WinmmProcessAttach(void) {}
+#endif
 
 static unsigned long HandleValue(HMIDIOUT hmo)
 {

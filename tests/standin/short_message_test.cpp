@@ -74,6 +74,7 @@ protected:
         synth = new_fluid_synth(settings);
         ASSERT_FALSE(strellan::LoadSoundFont(synth, strellan::SoundFontSearchPath()).empty())
             << "no General MIDI SoundFont installed";
+        fluid_synth_program_reset(synth); /* General MIDI's defaults */
     }
     void TearDown() override
     {

@@ -38,9 +38,6 @@ namespace {
 /* How much the server holds ahead of what it plays. */
 constexpr pa_usec_t kTargetLatencyUs = 10'000;
 
-/* FluidSynth's own default, where nothing says otherwise. */
-constexpr double kDefaultSampleRate = 48000;
-
 constexpr int kChannels = 2;
 
 void DropResult(pa_operation* op)
@@ -54,7 +51,6 @@ public:
     ~PulseOut() override;
 
     PulseStatus Open(pa_usec_t timeoutUs);
-    double SampleRate() const override { return rate_; }
     bool Start(fluid_synth_t* synth) override;
     void Wake() override;
 
@@ -83,8 +79,6 @@ private:
     void Render(size_t bytes);
 
     static void OnContextState(pa_context* c, void* self);
-    static void OnServerInfo(pa_context* c, const pa_server_info* info, void* self);
-    static void OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void OnStreamState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
     static void OnDeadline(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
@@ -95,14 +89,13 @@ private:
     pa_stream* stream_ = nullptr;
     pa_time_event* deadline_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
-    double rate_ = kDefaultSampleRate; /* the synthesizer's, set by the first server */
-    bool sinkKnown_ = false;           /* the server's default sink has been asked */
+    double rate_ = 0;        /* the synthesizer's; the server resamples to its own */
+    bool connected_ = false; /* the context is ready */
     bool deadlinePassed_ = false;
     bool started_ = false;      /* Start() succeeded: a loss from now on is recovered from */
     bool lost_ = false;         /* no connection; the next message tries again */
     bool reconnecting_ = false; /* a new connection is on its way */
     bool lossSaid_ = false;
-    std::string defaultSink_;
     std::unique_ptr<StreamPauser> pauser_;
     std::vector<float> buffer_;
 };
@@ -116,15 +109,17 @@ PulseOut::~PulseOut()
     pa_threaded_mainloop_free(loop_); /* and the deadline's event with it */
 }
 
-/* The context's progress. Ready: ask for the default sink, whose rate the
-   synthesizer takes. Failed: at the first connection the caller hears of
-   it; afterwards the server is lost. */
+/* The context's progress. Ready: at the first connection the caller goes
+   on; found again, the stream is made anew. Failed: at the first
+   connection the caller hears of it; afterwards the server is lost. */
 void PulseOut::OnContextState(pa_context* c, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
     switch (pa_context_get_state(c)) {
     case PA_CONTEXT_READY:
-        DropResult(pa_context_get_server_info(c, OnServerInfo, out));
+        out->connected_ = true;
+        if (out->started_ && !out->stream_)
+            out->CreateStream();
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
@@ -134,31 +129,6 @@ void PulseOut::OnContextState(pa_context* c, void* self)
     default:
         break;
     }
-    pa_threaded_mainloop_signal(out->loop_, 0);
-}
-
-void PulseOut::OnServerInfo(pa_context* c, const pa_server_info* info, void* self)
-{
-    auto* out = static_cast<PulseOut*>(self);
-    out->defaultSink_ = info && info->default_sink_name ? info->default_sink_name : "";
-    if (!out->started_ && info && info->sample_spec.rate > 0)
-        out->rate_ = info->sample_spec.rate;
-    DropResult(pa_context_get_sink_info_by_name(c, out->defaultSink_.c_str(), OnSinkInfo, out));
-}
-
-/* The rate the sink really runs at: no resampling on the way. A server
-   found again later may run at another rate than the synthesizer's; then
-   it resamples the stream, and the pitch stays where it was. */
-void PulseOut::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self)
-{
-    auto* out = static_cast<PulseOut*>(self);
-    if (!eol && info && info->sample_spec.rate > 0 && !out->started_)
-        out->rate_ = info->sample_spec.rate;
-    if (!eol)
-        return;
-    out->sinkKnown_ = true;
-    if (out->started_ && !out->stream_)
-        out->CreateStream(); /* found again: play on */
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
@@ -206,7 +176,7 @@ bool PulseOut::Connect()
     pa_proplist_free(props);
     if (!context_)
         return false;
-    sinkKnown_ = false;
+    connected_ = false;
     pa_context_set_state_callback(context_, OnContextState, this);
     return pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
 }
@@ -233,8 +203,7 @@ void PulseOut::CreateStream()
     auto flags = PA_STREAM_ADJUST_LATENCY;
     if (pauser_->paused())
         flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
-    if (pa_stream_connect_playback(stream_, defaultSink_.empty() ? nullptr : defaultSink_.c_str(),
-                                   &attr, flags, nullptr, nullptr) < 0 &&
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 &&
         started_)
         Lose();
 }
@@ -295,7 +264,7 @@ PulseStatus PulseOut::Open(pa_usec_t timeoutUs)
     if (pa_threaded_mainloop_start(loop_) >= 0 && Connect()) {
         /* The deadline covers this and Start(): every wait of the open. */
         deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + timeoutUs, OnDeadline, this);
-        if (WaitFor([this] { return sinkKnown_; }))
+        if (WaitFor([this] { return connected_; }))
             status = PulseStatus::Ready;
         else if (deadlinePassed_)
             status = PulseStatus::NoAnswer;
@@ -308,6 +277,7 @@ bool PulseOut::Start(fluid_synth_t* synth)
 {
     pa_threaded_mainloop_lock(loop_);
     synth_ = synth;
+    fluid_settings_getnum(fluid_synth_get_settings(synth), "synth.sample-rate", &rate_);
     pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
     CreateStream();
     bool ok =
@@ -352,25 +322,25 @@ void PulseOut::Wake()
     pa_threaded_mainloop_unlock(loop_);
 }
 
+/* FluidSynth's own driver, at the synthesizer's rate, from the
+   synthesizer's settings. */
 class AlsaOut final : public AudioOut {
 public:
-    explicit AlsaOut(fluid_settings_t* settings) : settings_(settings) {}
     ~AlsaOut() override
     {
         if (driver_)
             delete_fluid_audio_driver(driver_);
     }
-    double SampleRate() const override { return kDefaultSampleRate; }
     bool Start(fluid_synth_t* synth) override
     {
-        fluid_settings_setstr(settings_, "audio.driver", "alsa");
-        driver_ = new_fluid_audio_driver(settings_, synth);
+        fluid_settings_t* settings = fluid_synth_get_settings(synth);
+        fluid_settings_setstr(settings, "audio.driver", "alsa");
+        driver_ = new_fluid_audio_driver(settings, synth);
         return driver_ != nullptr;
     }
     void Wake() override {}
 
 private:
-    fluid_settings_t* settings_;
     fluid_audio_driver_t* driver_ = nullptr;
 };
 
@@ -385,9 +355,9 @@ PulseOpen OpenPulseOut(double timeoutSeconds)
     return {std::move(out), status};
 }
 
-std::unique_ptr<AudioOut> MakeAlsaOut(fluid_settings_t* settings)
+std::unique_ptr<AudioOut> MakeAlsaOut()
 {
-    return std::make_unique<AlsaOut>(settings);
+    return std::make_unique<AlsaOut>();
 }
 
 } // namespace strellan

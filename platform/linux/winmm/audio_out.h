@@ -16,11 +16,7 @@ class AudioOut {
 public:
     virtual ~AudioOut() = default;
 
-    /* The sample rate the output really runs at; the synthesizer must run at
-       the same, or every note is off by the ratio. */
-    virtual double SampleRate() const = 0;
-
-    /* Starts rendering synth, made at SampleRate(); false when the output
+    /* Starts rendering synth at its own sample rate; false when the output
        cannot play. */
     virtual bool Start(fluid_synth_t* synth) = 0;
 
@@ -29,7 +25,8 @@ public:
     virtual void Wake() = 0;
 };
 
-/* A PulseAudio stream at the default sink's own rate, once connected within
+/* A PulseAudio stream (the server resamples it to its sink's rate), once
+   connected within
    the time given: Ready, with the output; NoServer, when there is no server
    to connect to; NoAnswer, when one is there but did not answer in time
    (stopped, or hung), which ALSA's default device, routed to the same
@@ -46,7 +43,7 @@ PulseOpen OpenPulseOut(double timeoutSeconds);
 /* FluidSynth's ALSA driver on the default device. Never null: whether a
    device is there shows only when Start() makes the driver. It never
    pauses: the fallback, not the way. */
-std::unique_ptr<AudioOut> MakeAlsaOut(fluid_settings_t* settings);
+std::unique_ptr<AudioOut> MakeAlsaOut();
 
 } // namespace strellan
 

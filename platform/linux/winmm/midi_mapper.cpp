@@ -1,41 +1,43 @@
 /*
  * midi_mapper.cpp - the MIDI Mapper on Linux: midiOutOpen, midiOutShortMsg
- * and midiOutClose over a FluidSynth synthesizer with a General MIDI
- * SoundFont, behaving as winmm does towards its caller.
+ * and midiOutClose over the synthesizer, behaving as winmm does towards its
+ * caller.
+ *
+ * Loading the SoundFont takes longer than the window takes to appear, so
+ * the synthesizer is made from the moment the process starts (the start-up
+ * code calls WinmmProcessAttach, as Windows' loader runs a DLL's entry
+ * point), on a thread of its own; midiOutOpen then connects to the sound
+ * server and takes the synthesizer as soon as it is there.
  */
 #include "platform/linux/winmm/audio_out.h"
-#include "platform/linux/winmm/short_message.h"
 #include "platform/linux/winmm/soundfont.h"
+#include "platform/linux/winmm/synth.h"
 #include "platform/win32.h"
 
 #include <fluidsynth.h>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 
 namespace strellan {
 
 namespace {
 
-/* FluidSynth's default gain of 0.2 leaves a lone note some 15 dB short of
-   comfortable; this puts one struck string's peak between -12 and -3 dBFS. */
-constexpr double kGain = 1.25;
+/* The sound server's time to answer at the open, in all: enough for any
+   server that works, short enough that a hung one does not keep the
+   window waiting. */
+constexpr double kServerTimeoutSeconds = 1.5;
 
 struct Mapper {
-    fluid_settings_t* settings = nullptr;
-    fluid_synth_t* synth = nullptr;
+    std::unique_ptr<Synthesizer> synth;
     std::unique_ptr<AudioOut> out;
-    ShortMessageDecoder decoder;
 
     ~Mapper()
     {
-        if (synth)
-            fluid_synth_all_sounds_off(synth, -1);
+        if (synth && synth->synth())
+            fluid_synth_all_sounds_off(synth->synth(), -1);
         out.reset(); /* stop the audio before the synthesizer goes */
-        if (synth)
-            delete_fluid_synth(synth);
-        if (settings)
-            delete_fluid_settings(settings);
     }
 };
 
@@ -45,6 +47,17 @@ Mapper* g_mapper = nullptr;
 HMIDIOUT MapperHandle()
 {
     return reinterpret_cast<HMIDIOUT>(g_mapper);
+}
+
+/* The synthesizer on its way; taken by the first open. */
+std::future<std::unique_ptr<Synthesizer>> g_warmingUp;
+
+std::unique_ptr<Synthesizer> MakeSynthesizer()
+{
+    auto synth = std::make_unique<Synthesizer>();
+    if (!synth->Load(SoundFontSearchPath(), CacheDirectory()))
+        return nullptr;
+    return synth;
 }
 
 /* Quiet: the program's own output is one line on stdout, and FluidSynth's
@@ -58,22 +71,17 @@ void SilenceFluidSynthLog()
         fluid_set_log_function(level, LogNothing, nullptr);
 }
 
-/* The sound server's time to answer at the open, in all: enough for any
-   server that works, short enough that a hung one does not keep the
-   window waiting. */
-constexpr double kServerTimeoutSeconds = 1.5;
-
 /* PulseAudio first (PipeWire serves it too), then ALSA; never JACK. A
    server that is there but does not answer is not tried again through
    ALSA, whose default device leads to it too. */
-std::unique_ptr<AudioOut> OpenAudioOut(fluid_settings_t* settings)
+std::unique_ptr<AudioOut> OpenAudioOut()
 {
     PulseOpen pulse = OpenPulseOut(kServerTimeoutSeconds);
     switch (pulse.status) {
     case PulseStatus::Ready:
         return std::move(pulse.out);
     case PulseStatus::NoServer:
-        return MakeAlsaOut(settings);
+        return MakeAlsaOut();
     case PulseStatus::NoAnswer:
         break;
     }
@@ -84,23 +92,13 @@ std::unique_ptr<AudioOut> OpenAudioOut(fluid_settings_t* settings)
 
 std::unique_ptr<Mapper> OpenMapper()
 {
-    SilenceFluidSynthLog();
     auto m = std::make_unique<Mapper>();
-
-    m->settings = new_fluid_settings();
-    if (!m->settings)
+    m->out = OpenAudioOut();
+    /* The synthesizer, made meanwhile (or now, if nobody started it). */
+    m->synth = g_warmingUp.valid() ? g_warmingUp.get() : MakeSynthesizer();
+    if (!m->out || !m->synth)
         return nullptr;
-    m->out = OpenAudioOut(m->settings);
-    if (!m->out)
-        return nullptr;
-    fluid_settings_setnum(m->settings, "synth.sample-rate", m->out->SampleRate());
-    fluid_settings_setnum(m->settings, "synth.gain", kGain);
-    fluid_settings_setint(m->settings, "synth.cpu-cores", 1);
-
-    m->synth = new_fluid_synth(m->settings);
-    if (!m->synth || LoadSoundFont(m->synth, SoundFontSearchPath()).empty())
-        return nullptr;
-    if (!m->out->Start(m->synth)) {
+    if (!m->out->Start(m->synth->synth())) {
         std::fprintf(stderr, "strellan: no audio output (PulseAudio or ALSA)\n");
         return nullptr;
     }
@@ -114,6 +112,12 @@ std::unique_ptr<Mapper> OpenMapper()
 using namespace strellan;
 
 extern "C" {
+
+void WinmmProcessAttach(void)
+{
+    SilenceFluidSynthLog();
+    g_warmingUp = std::async(std::launch::async, MakeSynthesizer);
+}
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
                             DWORD_PTR dwInstance, DWORD fdwOpen)
@@ -129,6 +133,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     if (g_mapper)
         return MMSYSERR_ALLOCATED;
 
+    SilenceFluidSynthLog();
     std::unique_ptr<Mapper> m = OpenMapper();
     if (!m)
         return MMSYSERR_NODRIVER;
@@ -141,8 +146,7 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
 {
     if (!hmo || hmo != MapperHandle())
         return MMSYSERR_INVALHANDLE;
-    if (std::optional<MidiMessage> m = g_mapper->decoder.Decode(dwMsg))
-        PlayOnSynth(g_mapper->synth, *m);
+    g_mapper->synth->Play(dwMsg);
     g_mapper->out->Wake();
     return MMSYSERR_NOERROR;
 }

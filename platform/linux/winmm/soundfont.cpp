@@ -69,7 +69,7 @@ std::string LoadSoundFont(fluid_synth_t* synth, const std::vector<std::string>& 
         if (access(path.c_str(), F_OK) != 0)
             continue;
         found = true;
-        if (fluid_synth_sfload(synth, path.c_str(), 1) != FLUID_FAILED)
+        if (fluid_synth_sfload(synth, path.c_str(), 0) != FLUID_FAILED)
             return path;
         std::fprintf(stderr, "strellan: cannot load the SoundFont %s; trying the next\n",
                      path.c_str());

@@ -17,7 +17,8 @@ namespace strellan {
    4 cents flat). The rest are what Debian, Fedora and Arch install. */
 const std::vector<std::string>& SoundFontSearchPath();
 
-/* Loads into synth the first of paths that loads. A file that is not there
+/* Loads into synth the first of paths that loads, choosing no preset for
+   any channel (so that no samples are read yet). A file that is not there
    is passed over; one that is there but does not load (cut short, not a
    SoundFont, unreadable) is named on standard error, and the next is
    tried. The path loaded, or empty (said too) when none did. */
