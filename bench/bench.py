@@ -16,11 +16,13 @@ Everything runs on a private Xvfb and a private PulseAudio null sink, as in
 the end-to-end tests, with the program's cache under build/bench. Clicks go
 straight to the X server (XTEST) and the sink's monitor is read as it comes,
 each block timed as it arrives; a latency runs from the button's release
-(when a click acts) to the first audible sample's place in the recording,
-so it also counts the recorder's own few milliseconds: an upper bound.
+(when a click acts) to the arrival of the block that holds the first
+audible sample, so it also counts the recorder's own delivery: an upper
+bound.
 Progress goes to standard error; the table to standard output.
 """
 
+import bisect
 import os
 import shutil
 import statistics
@@ -38,6 +40,7 @@ import layout  # noqa: E402
 import numpy  # noqa: E402
 from harness import wait_for  # noqa: E402
 from Xlib import X  # noqa: E402
+from Xlib import display as xdisplay  # noqa: E402
 from Xlib.ext import xtest  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(HERE, ".."))
@@ -75,8 +78,9 @@ def rss_mib(pid):
 
 class LiveRecording:
     """The sink's monitor, read as it arrives: the samples, and for each
-    block the moment it came, so that a sample's place in the recording
-    has a time."""
+    block the moment it came, so that a sample has a time. Only recent
+    samples are ever put together, so that reading them stays quick and
+    never holds up the reader."""
 
     BLOCK = 64  # frames a read: 1.3 ms
 
@@ -86,37 +90,47 @@ class LiveRecording:
              f"--rate={audio.RATE}", "--channels=1", "--raw", "--latency-msec=1"],
             env=dict(os.environ, **sound.env()), stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL)
-        self.blocks, self.arrived = [], []
+        self.blocks, self.ends, self.arrived = [], [], []
         self.lock = threading.Lock()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
         wait_for(lambda: self.frames() > 0, "the recording to start", timeout=30)
 
     def _read(self):
+        total = 0
         while True:
             data = self.proc.stdout.read(self.BLOCK * 4)
             if not data:
                 return
             now = time.monotonic()
+            block = numpy.frombuffer(data, dtype=numpy.float32)
+            total += len(block)
             with self.lock:
-                self.blocks.append(numpy.frombuffer(data, dtype=numpy.float32))
-                self.arrived.append((sum(len(b) for b in self.blocks), now))
+                self.blocks.append(block)
+                self.ends.append(total)
+                self.arrived.append(now)
 
     def frames(self):
         with self.lock:
-            return self.arrived[-1][0] if self.arrived else 0
+            return self.ends[-1] if self.ends else 0
 
-    def samples(self):
+    def since(self, index):
+        """The samples from index on (index counts from the start)."""
         with self.lock:
-            return numpy.concatenate(self.blocks) if self.blocks else numpy.zeros(0)
+            first = bisect.bisect_right(self.ends, index)
+            blocks = self.blocks[first:]
+            begin = self.ends[first - 1] if first else 0
+        if not blocks:
+            return numpy.zeros(0, dtype=numpy.float32)
+        return numpy.concatenate(blocks)[index - begin:]
 
     def time_of(self, index):
-        """When the sample at index was played, by the block it came in."""
+        """When the sample at index reached the recorder: the arrival of the
+        block it came in. The server renders in bursts, so no finer time can
+        be told; it is no earlier than the sound was made."""
         with self.lock:
-            for end, when in self.arrived:
-                if end > index:
-                    return when - (end - 1 - index) / audio.RATE
-        return float("nan")
+            at = bisect.bisect_right(self.ends, index)
+            return self.arrived[at] if at < len(self.arrived) else float("nan")
 
     def stop(self):
         self.proc.terminate()
@@ -125,7 +139,7 @@ class LiveRecording:
 
 def wait_silent(rec, seconds):
     n = int(seconds * audio.RATE)
-    wait_for(lambda: rec.frames() > n and audio.peak_dbfs(rec.samples()[-n:]) < -100,
+    wait_for(lambda: rec.frames() > n and audio.peak_dbfs(rec.since(rec.frames() - n)) < -100,
              "silence", timeout=30)
 
 
@@ -133,10 +147,14 @@ def strike(rec, trigger, seconds=0.0):
     """trigger() returns the moment it acted; the time from then to the
     first audible sample, and the note's samples from there for seconds."""
     mark = rec.frames()
+
+    def onset():
+        found = audio.onset(rec.since(mark))
+        return None if found is None else mark + found
     acted = trigger()
-    start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note")
+    start = wait_for(onset, "the note")
     wait_for(lambda: rec.frames() >= start + int(seconds * audio.RATE), "the note's length")
-    return rec.time_of(start) - acted, rec.samples()[start:start + int(seconds * audio.RATE)]
+    return rec.time_of(start) - acted, rec.since(start)[:int(seconds * audio.RATE)]
 
 
 def pitch_error(samples, note):
@@ -161,41 +179,71 @@ class Clicker:
         return time.monotonic()
 
 
-def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT):
-    """Spawn to the window being viewable, median of runs."""
-    times = []
-    for _ in range(runs):
-        t0 = time.monotonic()
-        proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-        wait_for(lambda: x.find_windows("Strellan"), "the window", timeout=timeout,
-                 interval=0.002)
-        times.append(time.monotonic() - t0)
-        w = x.find_windows("Strellan")[0]
-        x.send_delete_window(w)
-        proc.wait(timeout=120)
-        wait_for(lambda: not x.find_windows("Strellan"), "the window to go", timeout=30)
-    return statistics.median(times)
+class StartWatch:
+    """Start-up, timed by events rather than by asking: the X server's
+    MapNotify for a new top-level window, and the sound server's event for a
+    new stream (pactl subscribe), each stamped as it arrives."""
+
+    def __init__(self, x, env=None):
+        self.x = x
+        self.conn = xdisplay.Display(x.name)
+        self.conn.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.conn.sync()
+        self.streams = []
+        self.pactl = None
+        if env is not None:
+            self.pactl = subprocess.Popen(["pactl", "subscribe"], env=env, text=True,
+                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            threading.Thread(target=self._read_pactl, daemon=True).start()
+
+    def _read_pactl(self):
+        for line in self.pactl.stdout:
+            if "'new' on sink-input" in line:
+                self.streams.append(time.monotonic())
+
+    def mapped_after(self, t0, timeout):
+        deadline = t0 + timeout
+        while time.monotonic() < deadline:
+            while self.conn.pending_events():
+                e = self.conn.next_event()
+                if e.type == X.MapNotify:
+                    return time.monotonic()
+            time.sleep(0.0005)
+        raise AssertionError("no window mapped")
+
+    def stream_after(self, t0, timeout=30):
+        wait_for(lambda: any(t > t0 for t in self.streams), "a stream", timeout=timeout,
+                 interval=0.001)
+        return min(t for t in self.streams if t > t0)
+
+    def close(self):
+        if self.pactl:
+            self.pactl.terminate()
+            self.pactl.wait()
+        self.conn.close()
 
 
-def time_to_ready(x, argv, cwd, env, runs):
-    """Spawn to the window viewable and the synthesizer's stream at the
-    sound server (the SoundFont loaded), median of runs."""
-    def stream_up():
-        out = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env,
-                             capture_output=True, text=True).stdout
-        return out.strip() != ""
-    times = []
-    for _ in range(runs):
-        t0 = time.monotonic()
-        proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-        wait_for(lambda: x.find_windows("Strellan") and stream_up(), "ready", interval=0.002)
-        times.append(time.monotonic() - t0)
-        x.send_delete_window(x.find_windows("Strellan")[0])
-        proc.wait(timeout=120)
-        wait_for(lambda: not x.find_windows("Strellan") and not stream_up(), "gone")
-    return statistics.median(times)
+def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT, sound=False):
+    """Spawn to the window mapped, and (with sound) to the synthesizer's
+    stream at the sound server too: medians of runs."""
+    watch = StartWatch(x, env if sound else None)
+    windows, ready = [], []
+    try:
+        for _ in range(runs):
+            t0 = time.monotonic()
+            proc = subprocess.Popen(argv, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            mapped = watch.mapped_after(t0, timeout)
+            windows.append(mapped - t0)
+            if sound:
+                ready.append(max(mapped, watch.stream_after(t0)) - t0)
+            w = wait_for(lambda: x.find_windows("Strellan"), "the window", timeout=timeout)[0]
+            x.send_delete_window(w)
+            proc.wait(timeout=120)
+            wait_for(lambda: not x.find_windows("Strellan"), "the window to go", timeout=30)
+    finally:
+        watch.close()
+    return statistics.median(windows), (statistics.median(ready) if sound else None)
 
 
 class Strellan:
@@ -236,6 +284,8 @@ def strings_played(run, rec):
         lat.append(latency)
         errors.append(pitch_error(note, s.note))
         run.click("Stop")
+    say("  first strikes: " + ", ".join(f"{s.pitch} {t * 1000:.1f} ms {e:+.2f} cents"
+                                       for s, t, e in zip(STRINGS, lat, errors)))
     return max(lat), max(errors, key=abs)
 
 
@@ -254,8 +304,7 @@ def bench_strellan(x, sound, env):
     run.exit()
 
     say("Strellan: start-up to window and to the SoundFont loaded")
-    row["start"] = time_to_window(x, [LINUX], ROOT, env, 10)
-    row["ready"] = time_to_ready(x, [LINUX], ROOT, env, 10)
+    row["start"], row["ready"] = time_to_window(x, [LINUX], ROOT, env, 10, sound=True)
 
     say("Strellan: memory, latency, pitch and CPU with the cache warm")
     run = Strellan(x, env)
@@ -353,7 +402,7 @@ def bench_wine(x):
     shutil.copy(EXE, folder)
     try:
         return {"start": time_to_window(x, ["wine", "strellan.exe"], folder, wine.env(), 3,
-                                        timeout=300)}
+                                        timeout=300)[0]}
     finally:
         wine.shutdown()
 

@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <future>
 #include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace strellan {
 
@@ -28,6 +30,9 @@ namespace {
    server that works, short enough that a hung one does not keep the
    window waiting. */
 constexpr double kServerTimeoutSeconds = 1.5;
+
+/* The synthesizer's thread yields to the window's at start-up. */
+constexpr int kWarmUpNiceness = 10;
 
 struct Mapper {
     std::unique_ptr<Synthesizer> synth;
@@ -116,7 +121,12 @@ extern "C" {
 void WinmmProcessAttach(void)
 {
     SilenceFluidSynthLog();
-    g_warmingUp = std::async(std::launch::async, MakeSynthesizer);
+    g_warmingUp = std::async(std::launch::async, [] {
+        /* Behind the window in the queue for the processor: the window
+           first, then the sound. */
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWarmUpNiceness);
+        return MakeSynthesizer();
+    });
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,

@@ -1,6 +1,7 @@
 #include "platform/linux/winmm/pitch_correction.h"
 
 #include <aubio/aubio.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <malloc.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -25,11 +27,18 @@ namespace {
 constexpr int kMeasureVelocity = 127;
 constexpr double kRenderSeconds = 1.65;
 constexpr double kAttackSeconds = 0.15;
+constexpr double kTailSeconds = 1.0;
 
-/* aubio's YIN, as the sound tests use it, with a window long enough for
-   the lowest string (F#1, 46 Hz: periods up to half the window) and one
-   estimate a window. Its estimates count when it is this sure of them. */
-constexpr unsigned kPitchWindow = 4096;
+/* The worker measures at leisure, when nothing else wants the processor. */
+constexpr int kWorkerNiceness = 19;
+
+/* aubio's YIN, as the sound tests use it: a window long enough for the
+   lowest string (F#1, 46 Hz: periods up to half the window), estimates
+   that count when it is this sure of them. Quick: a smaller window, one
+   estimate each; at leisure: the tests' own. */
+constexpr unsigned kQuickWindow = 4096;
+constexpr unsigned kWindow = 8192;
+constexpr unsigned kHop = 512;
 constexpr float kPitchConfidence = 0.9f;
 
 /* An error larger than this is no error but a preset meant to sound at
@@ -42,7 +51,7 @@ constexpr int kChannels = 16;
 constexpr int kTuningBank = 0;   /* one tuning a channel: bank 0, program = channel */
 constexpr int kNewNotesOnly = 0; /* a tuning change leaves sounding notes as they are */
 
-constexpr const char* kCacheMagic = "Strellan pitch cache 1";
+constexpr const char* kCacheMagic = "Strellan pitch cache 2";
 
 double EqualTemperamentHz(int key)
 {
@@ -70,54 +79,112 @@ std::string TableHeader(const std::string& soundFont, double sampleRate)
       << st.st_mtim.tv_nsec << '\n'
       << "fluidsynth " << fluid_version_str() << '\n'
       << "rate " << sampleRate << '\n'
-      << "method yinfast " << kPitchWindow << ' ' << kAttackSeconds << ' ' << kRenderSeconds << ' '
-      << kMeasureVelocity << '\n';
+      << "method yinfast " << kWindow << '/' << kHop << ' ' << kAttackSeconds << ' '
+      << kRenderSeconds << ' ' << kMeasureVelocity << " with effects\n";
     return h.str();
 }
 
-/* One entry: "bank program key cents", cents "-" for none. */
-bool ParseEntry(const std::string& line, PitchTable::Key* key, std::optional<double>* cents)
+/* One entry: "bank program key cents", cents "-" for none, and "quick"
+   after a quick measurement. */
+bool ParseEntry(const std::string& line, PitchTable::Key* key, PitchTable::Entry* entry)
 {
     std::istringstream in(line);
     int bank = -1, program = -1, k = -1;
-    std::string value;
-    if (!(in >> bank >> program >> k >> value) || !(in >> std::ws).eof() || bank < 0 ||
-        bank > 16383 || program < 0 || program > 127 || k < 0 || k > 127)
+    std::string value, how;
+    if (!(in >> bank >> program >> k >> value) || bank < 0 || bank > 16383 || program < 0 ||
+        program > 127 || k < 0 || k > 127)
+        return false;
+    entry->quick = bool(in >> how);
+    if ((entry->quick && how != "quick") || !(in >> std::ws).eof())
         return false;
     *key = {bank, program, k};
     if (value == "-") {
-        *cents = std::nullopt;
+        entry->cents = std::nullopt;
         return true;
     }
     char* end = nullptr;
     double v = std::strtod(value.c_str(), &end);
     if (*end != '\0' || !std::isfinite(v) || std::fabs(v) > kLargestErrorCents)
         return false;
-    *cents = v;
+    entry->cents = v;
     return true;
+}
+
+/* aubio, opened when something is first measured: it brings a hundred
+   libraries with it (FFmpeg's among them) that a run with the cache warm
+   has no use for, and that would slow every start and weigh on memory. */
+constexpr const char* kAubioLibrary = "libaubio.so.5";
+
+struct Aubio {
+    decltype(&new_aubio_pitch) newPitch;
+    decltype(&aubio_pitch_set_unit) setUnit;
+    decltype(&aubio_pitch_do) pitchDo;
+    decltype(&aubio_pitch_get_confidence) confidence;
+    decltype(&del_aubio_pitch) deletePitch;
+    decltype(&new_fvec) newFvec;
+    decltype(&del_fvec) deleteFvec;
+};
+
+template <typename F>
+bool Find(void* library, const char* name, F* f)
+{
+    *f = reinterpret_cast<F>(dlsym(library, name));
+    return *f != nullptr;
+}
+
+const Aubio* OpenAubio()
+{
+    static std::once_flag once;
+    static Aubio aubio;
+    static bool found = false;
+    std::call_once(once, [] {
+        void* library = dlopen(kAubioLibrary, RTLD_NOW | RTLD_LOCAL);
+        found = library && Find(library, "new_aubio_pitch", &aubio.newPitch) &&
+                Find(library, "aubio_pitch_set_unit", &aubio.setUnit) &&
+                Find(library, "aubio_pitch_do", &aubio.pitchDo) &&
+                Find(library, "aubio_pitch_get_confidence", &aubio.confidence) &&
+                Find(library, "del_aubio_pitch", &aubio.deletePitch) &&
+                Find(library, "new_fvec", &aubio.newFvec) &&
+                Find(library, "del_fvec", &aubio.deleteFvec);
+        if (!found) {
+            std::fprintf(stderr, "strellan: cannot open %s, so the pitch is not corrected\n",
+                         kAubioLibrary);
+            return;
+        }
+        /* Its first detector sets up what every later one shares: now,
+           rather than on the way to a note. */
+        for (unsigned window : {kQuickWindow, kWindow})
+            if (aubio_pitch_t* first = aubio.newPitch("yinfast", window, window, 48000))
+                aubio.deletePitch(first);
+    });
+    return found ? &aubio : nullptr;
 }
 
 } // namespace
 
-double MeasurePitchHz(const float* samples, std::size_t count, double sampleRate, std::size_t start)
+double MeasurePitchHz(const float* samples, std::size_t count, double sampleRate, std::size_t start,
+                      bool quick)
 {
-    aubio_pitch_t* detector =
-        new_aubio_pitch("yinfast", kPitchWindow, kPitchWindow, static_cast<uint_t>(sampleRate));
+    const Aubio* a = OpenAubio();
+    if (!a)
+        return 0;
+    const unsigned window = quick ? kQuickWindow : kWindow, hop = quick ? kQuickWindow : kHop;
+    aubio_pitch_t* detector = a->newPitch("yinfast", window, hop, static_cast<uint_t>(sampleRate));
     if (!detector)
         return 0;
-    aubio_pitch_set_unit(detector, "Hz");
-    fvec_t* in = new_fvec(kPitchWindow);
-    fvec_t* out = new_fvec(1);
+    a->setUnit(detector, "Hz");
+    fvec_t* in = a->newFvec(hop);
+    fvec_t* out = a->newFvec(1);
     std::vector<double> found;
-    for (std::size_t at = start; at + kPitchWindow <= count; at += kPitchWindow) {
-        std::copy(samples + at, samples + at + kPitchWindow, in->data);
-        aubio_pitch_do(detector, in, out);
-        if (out->data[0] > 0 && aubio_pitch_get_confidence(detector) > kPitchConfidence)
+    for (std::size_t at = start; at + hop <= count; at += hop) {
+        std::copy(samples + at, samples + at + hop, in->data);
+        a->pitchDo(detector, in, out);
+        if (out->data[0] > 0 && a->confidence(detector) > kPitchConfidence)
             found.push_back(out->data[0]);
     }
-    del_fvec(out);
-    del_fvec(in);
-    del_aubio_pitch(detector);
+    a->deleteFvec(out);
+    a->deleteFvec(in);
+    a->deletePitch(detector);
     if (found.empty())
         return 0;
     std::nth_element(found.begin(), found.begin() + static_cast<long>(found.size() / 2),
@@ -156,14 +223,14 @@ bool PitchTable::Load()
     if (text.compare(0, header_.size(), header_) != 0)
         return false; /* another SoundFont's, an older version's, or not ours */
 
-    std::map<Key, std::optional<double>> read;
+    std::map<Key, Entry> read;
     std::istringstream lines(text.substr(header_.size()));
     for (std::string line; std::getline(lines, line);) {
         Key k;
-        std::optional<double> cents;
-        if (!ParseEntry(line, &k, &cents))
+        Entry entry;
+        if (!ParseEntry(line, &k, &entry))
             return false; /* corrupt: measured again, and rewritten */
-        read[k] = cents;
+        read[k] = entry;
     }
     entries_ = std::move(read);
     return true;
@@ -182,13 +249,13 @@ bool PitchTable::Save() const
         std::ofstream out(temp, std::ios::trunc);
         out << header_;
         char value[32];
-        for (const auto& [k, cents] : entries_) {
-            if (cents)
-                std::snprintf(value, sizeof value, "%.4f", *cents);
+        for (const auto& [k, entry] : entries_) {
+            if (entry.cents)
+                std::snprintf(value, sizeof value, "%.4f", *entry.cents);
             else
                 std::snprintf(value, sizeof value, "-");
             out << std::get<0>(k) << ' ' << std::get<1>(k) << ' ' << std::get<2>(k) << ' ' << value
-                << '\n';
+                << (entry.quick ? " quick" : "") << '\n';
         }
         out.close();
         if (out && std::rename(temp.c_str(), path_.c_str()) == 0)
@@ -203,10 +270,16 @@ bool PitchTable::Save() const
     return false;
 }
 
+bool PitchTable::HasPrecise(Key k) const
+{
+    auto it = entries_.find(k);
+    return it != entries_.end() && !it->second.quick;
+}
+
 std::optional<double> PitchTable::Get(Key k) const
 {
     auto it = entries_.find(k);
-    return it == entries_.end() ? std::nullopt : it->second;
+    return it == entries_.end() ? std::nullopt : it->second.cents;
 }
 
 PitchCorrection::PitchCorrection(const std::string& soundFont, double sampleRate,
@@ -214,8 +287,16 @@ PitchCorrection::PitchCorrection(const std::string& soundFont, double sampleRate
     : soundFont_(soundFont), rate_(sampleRate), table_(soundFont, sampleRate, cacheDir)
 {
     /* Nothing known of this SoundFont yet: have the measuring synthesizer
-       ready for the first note, loaded beside everything else. */
-    if (!table_.Load())
+       ready for the first note, loaded beside everything else. Known only
+       quickly: measured again, at leisure. */
+    if (!table_.Load()) {
+        StartWorker();
+        return;
+    }
+    for (const auto& [k, entry] : table_.entries())
+        if (entry.quick)
+            QueuePreset(std::get<0>(k), std::get<1>(k));
+    if (!jobs_.empty())
         StartWorker();
 }
 
@@ -228,6 +309,10 @@ PitchCorrection::~PitchCorrection()
     changed_.notify_all();
     if (worker_.joinable())
         worker_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dirty_)
+        table_.Save();
+    UnloadMeter();
 }
 
 void PitchCorrection::StartWorker()
@@ -236,55 +321,74 @@ void PitchCorrection::StartWorker()
         worker_ = std::thread(&PitchCorrection::Work, this);
 }
 
-/* The worker: loads the measuring synthesizer when there is something to
-   measure (or, with nothing known yet, right away, so that it is ready for
-   the first note), measures the urgent keys first, and once the queue runs
-   dry saves the table and lets the synthesizer go. */
+/* Every key of a preset not yet measured at leisure, at the back of the
+   queue. */
+void PitchCorrection::QueuePreset(int bank, int program)
+{
+    for (int key = 0; key < kKeys; ++key)
+        if (!table_.HasPrecise({bank, program, key}))
+            jobs_.push_back({bank, program, key});
+}
+
+/* The worker: with nothing known yet, loads the measuring synthesizer for
+   the first note; measures the queue's keys at leisure; once the queue runs
+   dry, saves the table and lets the synthesizer go. */
 void PitchCorrection::Work()
 {
+    /* Behind everything else in the queue for the processor. */
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stop_) {
-        if (!meter_) {
-            lock.unlock();
+    if (table_.size() == 0 && jobs_.empty()) {
+        lock.unlock();
+        {
+            std::lock_guard<std::mutex> meter(meterMutex_);
             LoadMeter();
-            lock.lock();
         }
+        lock.lock();
+    }
+    while (!stop_) {
         bool measured = false;
         while (!stop_ && !jobs_.empty()) {
-            Job job = jobs_.front();
+            const PitchTable::Key key = jobs_.front();
             jobs_.pop_front();
-            if (table_.Has(job.key))
+            if (table_.HasPrecise(key))
                 continue;
             busy_ = true;
             lock.unlock();
-            MeasureWithMeter(job.key);
+            std::optional<std::optional<double>> cents = MeasureKey(key, false);
             lock.lock();
             busy_ = false;
-            measured = true;
-            changed_.notify_all();
+            if (!cents) {
+                jobs_.push_front(key); /* a note came first: again */
+                continue;
+            }
+            table_.Set(key, {*cents, false});
+            dirty_ = measured = true;
         }
         if (measured) {
             table_.Save();
             dirty_ = false;
             lock.unlock();
-            UnloadMeter();
+            {
+                std::lock_guard<std::mutex> meter(meterMutex_);
+                UnloadMeter();
+            }
             lock.lock();
         }
         changed_.notify_all();
         changed_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
     }
-    if (dirty_)
-        table_.Save();
-    lock.unlock();
-    UnloadMeter();
 }
 
 void PitchCorrection::LoadMeter()
 {
+    if (meter_)
+        return;
+    OpenAubio(); /* now, rather than on the way to a note */
+    /* As the player's synthesizer sounds, effects and all: a preset's
+       chorus moves the pitch that the ear (and the detector) hears. */
     meterSettings_ = new_fluid_settings();
     fluid_settings_setnum(meterSettings_, "synth.sample-rate", rate_);
-    fluid_settings_setint(meterSettings_, "synth.reverb.active", 0);
-    fluid_settings_setint(meterSettings_, "synth.chorus.active", 0);
     fluid_settings_setint(meterSettings_, "synth.polyphony", 16);
     fluid_settings_setint(meterSettings_, "synth.dynamic-sample-loading", 1);
     fluid_settings_setint(meterSettings_, "synth.lock-memory", 0);
@@ -305,38 +409,60 @@ void PitchCorrection::UnloadMeter()
         delete_fluid_settings(meterSettings_);
     meter_ = nullptr;
     meterSettings_ = nullptr;
+    tailPending_ = false;
     malloc_trim(0);
 }
 
-/* On the worker's thread, without the lock: one key, rendered and
-   measured, then entered in the table. */
-void PitchCorrection::MeasureWithMeter(PitchTable::Key key)
+std::optional<std::optional<double>> PitchCorrection::MeasureKey(PitchTable::Key key, bool quick)
 {
-    std::optional<double> cents;
-    if (meter_) {
-        const auto [bank, program, k] = key;
-        const int frames = static_cast<int>(rate_ * kRenderSeconds);
-        std::vector<float> left(static_cast<std::size_t>(frames)),
-            right(static_cast<std::size_t>(frames));
+    const auto [bank, program, k] = key;
+    const int frames = static_cast<int>(rate_ * kRenderSeconds);
+    std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
+    {
+        std::lock_guard<std::mutex> lock(meterMutex_);
+        LoadMeter();
+        if (!meter_)
+            return std::optional<double>();
+        /* The last key's effects die away first (below -80 dB within a
+           second): left until now, off a quick measurement's way. */
+        if (tailPending_) {
+            std::vector<float> tail(static_cast<std::size_t>(rate_ * kTailSeconds));
+            fluid_synth_write_float(meter_, static_cast<int>(tail.size()), tail.data(), 0, 1,
+                                    tail.data(), 0, 1);
+            tailPending_ = false;
+        }
+        /* Quickly: dry, which renders in half the time; the effects'
+           part comes with the measurement at leisure. */
+        fluid_synth_reverb_on(meter_, -1, !quick);
+        fluid_synth_chorus_on(meter_, -1, !quick);
         fluid_synth_bank_select(meter_, 0, static_cast<unsigned>(bank));
-        if (fluid_synth_program_change(meter_, 0, program) == FLUID_OK &&
-            fluid_synth_noteon(meter_, 0, k, kMeasureVelocity) == FLUID_OK) {
-            fluid_synth_write_float(meter_, frames, left.data(), 0, 1, right.data(), 0, 1);
-            for (std::size_t i = 0; i < left.size(); ++i)
-                left[i] += right[i];
-            const double hz = MeasurePitchHz(left.data(), left.size(), rate_,
-                                             static_cast<std::size_t>(rate_ * kAttackSeconds));
-            if (hz > 0) {
-                const double error = 1200.0 * std::log2(hz / EqualTemperamentHz(k));
-                if (std::fabs(error) <= kLargestErrorCents)
-                    cents = error;
+        if (fluid_synth_program_change(meter_, 0, program) != FLUID_OK ||
+            fluid_synth_noteon(meter_, 0, k, kMeasureVelocity) != FLUID_OK)
+            return std::optional<double>();
+        tailPending_ = true;
+        /* At leisure, a tenth of a second at a time: a note that waits for
+           a measurement of its own goes first, and this one comes again. */
+        const int step = quick ? frames : static_cast<int>(rate_ / 10);
+        for (int done = 0; done < frames; done += step) {
+            if (!quick && urgent_ > 0) {
+                fluid_synth_all_sounds_off(meter_, 0);
+                return std::nullopt;
             }
+            const int n = std::min(step, frames - done);
+            fluid_synth_write_float(meter_, n, left.data() + done, 0, 1, right.data() + done, 0, 1);
         }
         fluid_synth_all_sounds_off(meter_, 0);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    table_.Set(key, cents);
-    dirty_ = true;
+    for (std::size_t i = 0; i < left.size(); ++i)
+        left[i] += right[i];
+    const double hz = MeasurePitchHz(left.data(), left.size(), rate_,
+                                     static_cast<std::size_t>(rate_ * kAttackSeconds), quick);
+    if (hz <= 0)
+        return std::optional<double>();
+    const double error = 1200.0 * std::log2(hz / EqualTemperamentHz(k));
+    if (std::fabs(error) > kLargestErrorCents)
+        return std::optional<double>();
+    return std::optional<double>(error);
 }
 
 std::optional<double> PitchCorrection::ErrorCents(int bank, int program, int key)
@@ -344,14 +470,21 @@ std::optional<double> PitchCorrection::ErrorCents(int bank, int program, int key
     const PitchTable::Key k{bank, program, key};
     std::unique_lock<std::mutex> lock(mutex_);
     if (!table_.Has(k)) {
-        /* This key first, then the rest of the preset in the background. */
-        jobs_.push_front({k, true});
-        for (int other = 0; other < kKeys; ++other)
-            if (other != key && !table_.Has({bank, program, other}))
-                jobs_.push_back({{bank, program, other}, false});
+        /* This key now, quickly, for the note that waits; then the whole
+           preset at leisure, this key among them, once the note is on its
+           way (the worker would hold the measuring synthesizer meanwhile). */
+        lock.unlock();
+        ++urgent_;
+        std::optional<double> cents = MeasureKey(k, true).value_or(std::nullopt);
+        --urgent_;
+        lock.lock();
+        if (!table_.HasPrecise(k)) {
+            table_.Set(k, {cents, true});
+            dirty_ = true;
+        }
+        QueuePreset(bank, program);
         StartWorker();
         changed_.notify_all();
-        changed_.wait(lock, [&] { return table_.Has(k) || stop_; });
     }
     return table_.Get(k);
 }
