@@ -115,39 +115,29 @@ PulseOut::~PulseOut()
 void PulseOut::OnContextState(pa_context* c, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
-    switch (pa_context_get_state(c)) {
-    case PA_CONTEXT_READY:
+    const pa_context_state_t state = pa_context_get_state(c);
+    if (state == PA_CONTEXT_READY) {
         out->connected_ = true;
         if (out->started_ && !out->stream_)
             out->CreateStream();
-        break;
-    case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        if (out->started_)
-            out->Lose();
-        break;
-    default:
-        break;
+    } else if (!PA_CONTEXT_IS_GOOD(state) && out->started_) {
+        out->Lose();
     }
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
+/* The stream's: ready, after a loss too (said so); failed, lost. */
 void PulseOut::OnStreamState(pa_stream* s, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
-    switch (pa_stream_get_state(s)) {
-    case PA_STREAM_READY:
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY) {
         if (out->reconnecting_)
             std::fprintf(stderr, "strellan: the sound server is back\n");
         out->reconnecting_ = false;
         out->lossSaid_ = false;
-        break;
-    case PA_STREAM_FAILED:
-        if (out->started_)
-            out->Lose();
-        break;
-    default:
-        break;
+    } else if (state == PA_STREAM_FAILED && out->started_) {
+        out->Lose();
     }
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
