@@ -9,6 +9,7 @@ the Windows program check the same words.
 import os
 import struct
 import subprocess
+import sys
 import unittest
 
 from Xlib import X, Xatom
@@ -228,6 +229,73 @@ class TheControls(OnLinux):
         run.click("Stop")  # a mark after which nothing more can come
         self.assertEqual(run.wait_log(4)[1:],
                          [scenarios.PROGRAM, scenarios.note("E2"), scenarios.ALL_OFF])
+
+
+class HighDpi(unittest.TestCase):
+    """The glyphs keep their proportion to the dialog font: at 192 dpi
+    (Xft.dpi, as a desktop sets it) the radio circles, the buttons' 3D edges
+    and the focused button's frame are twice what they are at 96."""
+
+    FACE, DARK_SHADOW, TEXT = (212, 208, 200), (64, 64, 64), (0, 0, 0)
+
+    def measure(self, dpi):
+        own = harness.XServer().start()
+        self.addCleanup(own.stop)
+        root = own.conn.screen().root
+        root.change_property(own.conn.intern_atom("RESOURCE_MANAGER"), Xatom.STRING, 8,
+                             f"Xft.dpi:\t{dpi}\n".encode())
+        own.conn.sync()
+        run = harness.Run(own, LAYOUT, f"linux-dpi-{dpi}", launcher(RECORDING, own.name))
+        self.addCleanup(run.kill)
+
+        def box(name):
+            """The control's pixels as (r, g, b) rows: its own X window's,
+            the one under its centre."""
+            cx, cy = run.point(name)
+            for child in run.window.query_tree().children:
+                g = child.get_geometry()
+                if g.x <= cx - run.x < g.x + g.width and g.y <= cy - run.y < g.y + g.height:
+                    break
+            w, h = g.width, g.height
+            data = own.pixels(child)
+            return [[tuple(data[(y * w + x) * 4 + i] for i in (2, 1, 0)) for x in range(w)]
+                    for y in range(h)]
+
+        def run_of(column, colour):
+            n = 0
+            for pixel in column:
+                if pixel != colour:
+                    break
+                n += 1
+            return n
+
+        # Settled: E2's check is drawn.
+        wait_for(lambda: any(p == self.TEXT for row in box("E2") for p in row), "the check")
+        radio = box("E2")
+        xs = [x for row in radio for x, p in enumerate(row) if p != self.FACE]
+        stop, play = box("Stop"), box("Play")
+        middle = len(stop[0]) // 2
+        dot = [x for row in radio for x, p in enumerate(row) if p == self.TEXT]
+        sizes = {
+            "radio circle": max(xs) - min(xs) + 1,
+            "dot": max(dot) - min(dot) + 1,
+            "edge": run_of([row[middle] for row in reversed(stop)], self.DARK_SHADOW),
+            "focus frame": run_of([row[len(play[0]) // 2] for row in play], self.TEXT),
+        }
+        run.click("Exit")
+        self.assertEqual(run.wait_exit(), 0)
+        return sizes, (run.width, run.height)
+
+    def test_glyphs_scale_with_the_dialog_font(self):
+        at96, window96 = self.measure(96)
+        at192, window192 = self.measure(192)
+        print(f"\n96 dpi {window96}: {at96}\n192 dpi {window192}: {at192}", file=sys.stderr)
+        self.assertEqual(at96["radio circle"], 12)
+        self.assertEqual((at96["edge"], at96["focus frame"]), (1, 1))
+        ratio = window192[1] / window96[1]
+        self.assertAlmostEqual(ratio, 2, delta=0.25)
+        for glyph, size in at96.items():
+            self.assertAlmostEqual(at192[glyph] / size, 2, delta=0.25, msg=glyph)
 
 
 class Storm(OnLinux):

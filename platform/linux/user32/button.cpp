@@ -13,13 +13,14 @@ namespace strellan {
 
 namespace {
 
-/* The classic radio button's circle, and the dot in it, in pixels. */
+/* The classic radio button's circle, and the dot in it, in pixels at 96
+   dpi; like every line, scaled with the screen (DrawContext::Scaled). */
 constexpr int kRadioDiameter = 12;
 constexpr int kRadioDotInset = 4;
 constexpr int kRadioDotDiameter = 4;
 constexpr int kRadioTextGap = 4;
 
-/* The focus rectangle's inset in a push button. */
+/* The focus rectangle's inset in a push button, at 96 dpi. */
 constexpr int kPushFocusInset = 4;
 
 constexpr UINT kCheckStates = BST_CHECKED | BST_INDETERMINATE;
@@ -51,34 +52,35 @@ void PaintPushButton(const DrawContext& dc, const Wnd* w)
     ClearBackground(dc);
     /* The focused push button is the one Enter presses: a black frame, as
        the default button has. */
+    const int line = dc.Scaled(1);
     if (focused) {
         DrawOutline(dc, edge, c.text);
-        edge = {1, 1, edge.width - 2, edge.height - 2};
+        edge = Inset(edge, line);
     }
     if (pushed) {
         DrawEdgeFrame(dc, edge, c.shadow, c.shadow);
     } else {
         DrawEdgeFrame(dc, edge, c.highlight, c.darkShadow);
-        DrawEdgeFrame(dc, {edge.x + 1, edge.y + 1, edge.width - 2, edge.height - 2}, c.light,
-                      c.shadow);
+        DrawEdgeFrame(dc, Inset(edge, line), c.light, c.shadow);
     }
 
     /* The text moves down and right with the press. */
-    const int offset = pushed ? 1 : 0;
+    const int offset = pushed ? line : 0;
     DrawText(dc, (w->rect.width - TextWidth(dc, w->text)) / 2 + offset,
              (w->rect.height - TextHeight(dc)) / 2 + offset, w->text);
 
     if (focused)
-        DrawFocusRect(dc, {kPushFocusInset, kPushFocusInset, w->rect.width - 2 * kPushFocusInset,
-                           w->rect.height - 2 * kPushFocusInset});
+        DrawFocusRect(dc, Inset({0, 0, w->rect.width, w->rect.height}, dc.Scaled(kPushFocusInset)));
 }
 
 void PaintRadioButton(const DrawContext& dc, const Wnd* w)
 {
     const Palette& c = *dc.palette;
-    const int top = std::max(0, (w->rect.height - kRadioDiameter) / 2);
-    auto circle = [&](int inset) {
-        const int size = kRadioDiameter - 1 - 2 * inset;
+    const int diameter = dc.Scaled(kRadioDiameter), line = dc.Scaled(1);
+    const int top = std::max(0, (w->rect.height - diameter) / 2);
+    /* The circle's rings, from the outside in, each a line wide. */
+    auto circle = [&](int ring) {
+        const int inset = ring * line, size = diameter - 1 - 2 * inset;
         return Rect{inset, top + inset, size, size};
     };
 
@@ -90,12 +92,12 @@ void PaintRadioButton(const DrawContext& dc, const Wnd* w)
     DrawHalfEllipse(dc, circle(0), 225, c.highlight);
     DrawHalfEllipse(dc, circle(1), 45, c.darkShadow);
     DrawHalfEllipse(dc, circle(1), 225, c.light);
-    if (w->buttonState & BST_CHECKED)
-        FillEllipse(dc,
-                    {kRadioDotInset, top + kRadioDotInset, kRadioDotDiameter, kRadioDotDiameter},
-                    c.text);
+    if (w->buttonState & BST_CHECKED) {
+        const int inset = dc.Scaled(kRadioDotInset), size = dc.Scaled(kRadioDotDiameter);
+        FillEllipse(dc, {inset, top + inset, size, size}, c.text);
+    }
 
-    const int textX = kRadioDiameter + kRadioTextGap;
+    const int textX = diameter + dc.Scaled(kRadioTextGap);
     if (!w->text.empty())
         DrawText(dc, textX, (w->rect.height - TextHeight(dc)) / 2, w->text);
     /* A radio button without text still shows where the focus is. */
@@ -103,7 +105,7 @@ void PaintRadioButton(const DrawContext& dc, const Wnd* w)
         if (w->text.empty())
             DrawFocusRect(dc, {0, 0, w->rect.width, w->rect.height});
         else
-            DrawFocusRect(dc, {textX - 1, 0, TextWidth(dc, w->text) + 2, w->rect.height});
+            DrawFocusRect(dc, {textX - line, 0, TextWidth(dc, w->text) + 2 * line, w->rect.height});
     }
 }
 

@@ -224,9 +224,11 @@ bool OpenDesktop()
     XSetErrorHandler(IgnoreProtocolError);
     XSetIOErrorExitHandler(dpy, IoErrorExit, nullptr);
 
+    const double dpi = ScreenDpi(dpy, d.screen);
+    d.scale = dpi / kDefaultDpi;
     char pattern[64];
     std::snprintf(pattern, sizeof pattern, "sans-serif:pixelsize=%.2f",
-                  std::round(kDialogFontPoints * ScreenDpi(dpy, d.screen) / kPointsPerInch));
+                  std::round(kDialogFontPoints * dpi / kPointsPerInch));
     d.font = XftFontOpenName(dpy, d.screen, pattern);
     if (!d.font) {
         std::fprintf(stderr, "strellan: no font for \"%s\"\n", pattern);
@@ -336,8 +338,8 @@ std::optional<DrawContext> BeginPaint(Wnd* w)
     Desktop& d = g_desktop;
     if (!w->xid || d.connectionLost)
         return std::nullopt;
-    return DrawContext{d.dpy,  w->xid,     d.gc,          w->xftDraw,
-                       d.font, &d.palette, w->rect.width, w->rect.height};
+    return DrawContext{d.dpy,      w->xid,        d.gc,           w->xftDraw, d.font,
+                       &d.palette, w->rect.width, w->rect.height, d.scale};
 }
 
 } // namespace strellan

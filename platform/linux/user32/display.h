@@ -26,6 +26,7 @@ struct Desktop {
     GC gc = nullptr;
     XftFont* font = nullptr;
     BaseUnits baseUnits;
+    double scale = 1.0; /* dots per inch over 96 */
     Palette palette{};
     bool windowManager = false;        /* an EWMH window manager runs */
     bool detectableAutoRepeat = false; /* held keys repeat without releases */

@@ -1,5 +1,7 @@
 #include "platform/linux/user32/draw.h"
 
+#include <cmath>
+
 namespace strellan {
 
 namespace {
@@ -24,7 +26,25 @@ const FcChar8* Utf8(std::string_view text)
     return reinterpret_cast<const FcChar8*>(text.data());
 }
 
+/* A one-pixel rectangle outline. */
+void Outline1(const DrawContext& dc, Rect r)
+{
+    XDrawRectangle(dc.dpy, dc.drawable, dc.gc, r.x, r.y, OutlineExtent(r.width),
+                   OutlineExtent(r.height));
+}
+
 } // namespace
+
+int DrawContext::Scaled(int px96) const
+{
+    const int px = static_cast<int>(std::lround(px96 * scale));
+    return px > 0 ? px : 1;
+}
+
+Rect Inset(Rect r, int n)
+{
+    return {r.x + n, r.y + n, r.width - 2 * n, r.height - 2 * n};
+}
 
 void ClearBackground(const DrawContext& dc)
 {
@@ -34,24 +54,28 @@ void ClearBackground(const DrawContext& dc)
 void DrawOutline(const DrawContext& dc, Rect r, unsigned long pixel)
 {
     XSetForeground(dc.dpy, dc.gc, pixel);
-    XDrawRectangle(dc.dpy, dc.drawable, dc.gc, r.x, r.y, OutlineExtent(r.width),
-                   OutlineExtent(r.height));
+    for (int i = 0; i < dc.Scaled(1); ++i)
+        Outline1(dc, Inset(r, i));
 }
 
 void DrawEdgeFrame(const DrawContext& dc, Rect r, unsigned long topLeft, unsigned long bottomRight)
 {
-    const int right = r.x + r.width - 1, bottom = r.y + r.height - 1;
-    Line(dc, topLeft, r.x, r.y, right - 1, r.y);
-    Line(dc, topLeft, r.x, r.y, r.x, bottom - 1);
-    Line(dc, bottomRight, r.x, bottom, right, bottom);
-    Line(dc, bottomRight, right, r.y, right, bottom);
+    for (int i = 0; i < dc.Scaled(1); ++i) {
+        const Rect f = Inset(r, i);
+        const int right = f.x + f.width - 1, bottom = f.y + f.height - 1;
+        Line(dc, topLeft, f.x, f.y, right - 1, f.y);
+        Line(dc, topLeft, f.x, f.y, f.x, bottom - 1);
+        Line(dc, bottomRight, f.x, bottom, right, bottom);
+        Line(dc, bottomRight, right, f.y, right, bottom);
+    }
 }
 
 void DrawFocusRect(const DrawContext& dc, Rect r)
 {
-    static const char kDots[] = {1, 1};
+    const char dot = static_cast<char>(dc.Scaled(1));
+    const char dots[] = {dot, dot};
     XSetLineAttributes(dc.dpy, dc.gc, 0, LineOnOffDash, CapButt, JoinMiter);
-    XSetDashes(dc.dpy, dc.gc, 0, kDots, sizeof kDots);
+    XSetDashes(dc.dpy, dc.gc, 0, dots, sizeof dots);
     DrawOutline(dc, r, dc.palette->text);
     XSetLineAttributes(dc.dpy, dc.gc, 0, LineSolid, CapButt, JoinMiter);
 }
@@ -59,8 +83,11 @@ void DrawFocusRect(const DrawContext& dc, Rect r)
 void DrawHalfEllipse(const DrawContext& dc, Rect r, int startDegrees, unsigned long pixel)
 {
     XSetForeground(dc.dpy, dc.gc, pixel);
-    XDrawArc(dc.dpy, dc.drawable, dc.gc, r.x, r.y, static_cast<unsigned>(r.width),
-             static_cast<unsigned>(r.height), startDegrees * 64, kHalfCircle);
+    for (int i = 0; i < dc.Scaled(1); ++i) {
+        const Rect a = Inset(r, i);
+        XDrawArc(dc.dpy, dc.drawable, dc.gc, a.x, a.y, static_cast<unsigned>(a.width),
+                 static_cast<unsigned>(a.height), startDegrees * 64, kHalfCircle);
+    }
 }
 
 void FillEllipse(const DrawContext& dc, Rect r, unsigned long pixel)

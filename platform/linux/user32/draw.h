@@ -29,25 +29,34 @@ struct DrawContext {
     XftFont* font;
     const Palette* palette;
     int width, height;
+    /* The screen's dots per inch over 96: the glyphs' sizes and lines
+       scale with it, as Windows scales them with the dialog font. */
+    double scale;
+
+    /* A length drawn at 96 dpi, at this screen's: never less than one. */
+    int Scaled(int px96) const;
 };
 
 /* The whole window in the face colour. */
 void ClearBackground(const DrawContext& dc);
 
-/* A one-pixel rectangle outline. */
+/* A rectangle's outline, dc.Scaled(1) pixels wide, inside r. */
 void DrawOutline(const DrawContext& dc, Rect r, unsigned long pixel);
 
-/* A one-pixel frame: top and left in one colour, bottom and right in
-   another, the way the 3D edges are drawn. */
+/* A frame dc.Scaled(1) pixels wide inside r: top and left in one colour,
+   bottom and right in another, the way the 3D edges are drawn. */
 void DrawEdgeFrame(const DrawContext& dc, Rect r, unsigned long topLeft, unsigned long bottomRight);
 
-/* The dotted rectangle of the keyboard focus. */
+/* The dotted rectangle of the keyboard focus, dots and line scaled. */
 void DrawFocusRect(const DrawContext& dc, Rect r);
 
-/* Half an ellipse's outline inside r, from startDegrees counter-clockwise,
-   and a whole filled ellipse. */
+/* Half an ellipse's outline inside r, dc.Scaled(1) pixels wide, from
+   startDegrees counter-clockwise; and a whole filled ellipse. */
 void DrawHalfEllipse(const DrawContext& dc, Rect r, int startDegrees, unsigned long pixel);
 void FillEllipse(const DrawContext& dc, Rect r, unsigned long pixel);
+
+/* r with every side moved in by n pixels. */
+Rect Inset(Rect r, int n);
 
 /* Text in the dialog font, its top at y. */
 int TextWidth(const DrawContext& dc, std::string_view text);
