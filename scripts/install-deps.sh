@@ -19,6 +19,7 @@ build-essential cmake make pkg-config git clang-format
 googletest libgtest-dev
 g++-mingw-w64-i686 binutils-mingw-w64-i686
 libx11-dev libxft-dev libfontconfig-dev libxtst-dev fonts-dejavu-core
+libatk1.0-dev libatk-bridge2.0-dev at-spi2-core dbus python3-pyatspi
 libfluidsynth-dev libpulse-dev libaubio-dev timgm6mb-soundfont fluidsynth
 pulseaudio pulseaudio-utils sox python3-numpy python3-aubio
 xvfb xdotool x11-utils imagemagick

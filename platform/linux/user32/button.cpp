@@ -4,6 +4,7 @@
  * state (checked, pushed, focused) and learns of focus only by WM_SETFOCUS
  * and WM_KILLFOCUS.
  */
+#include "platform/linux/user32/accessible.h"
 #include "platform/linux/user32/display.h"
 #include "platform/linux/user32/user32.h"
 
@@ -111,10 +112,13 @@ void PaintRadioButton(const DrawContext& dc, const Wnd* w)
 
 void SetButtonState(Wnd* w, UINT state)
 {
-    if (state != w->buttonState) {
-        w->buttonState = state;
-        PaintNow(w->hwnd);
-    }
+    if (state == w->buttonState)
+        return;
+    const bool checkMoved = (state ^ w->buttonState) & BST_CHECKED;
+    w->buttonState = state;
+    PaintNow(w->hwnd);
+    if (checkMoved)
+        AccessibleCheckChanged(w->hwnd, state & BST_CHECKED);
 }
 
 void SetPushed(Wnd* w, bool pushed)

@@ -3,6 +3,7 @@
  * class's window procedure, and the default window procedure.
  */
 #include "platform/linux/res/program_res.h"
+#include "platform/linux/user32/accessible.h"
 #include "platform/linux/res/res_file.h"
 #include "platform/linux/user32/display.h"
 #include "platform/linux/user32/user32.h"
@@ -37,6 +38,7 @@ HWND CreateDialogFromTemplate(const DialogTemplate& t, DLGPROC proc, LPARAM para
                   ToPixels(units, item.x, item.y, item.cx, item.cy));
 
     FromHandle(hDlg)->dlgProc = proc;
+    AccessibleDialogCreated(hDlg);
     HWND first = GetNextDlgTabItem(hDlg, nullptr, FALSE);
     if (SendMessageA(hDlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) &&
         FromHandle(hDlg))
@@ -125,6 +127,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     std::optional<DialogTemplate> t = ParseDialogTemplate(*bytes);
     if (!t || !OpenDesktop())
         return NULL;
+    StartAccessibility();
     return CreateDialogFromTemplate(*t, lpDialogFunc, dwInitParam, g_desktop.baseUnits);
 }
 

@@ -3,6 +3,7 @@
  * X events: one handler per event type, each turning its event into the
  * message Windows would deliver, or into none.
  */
+#include "platform/linux/user32/accessible.h"
 #include "platform/linux/user32/display.h"
 #include "platform/linux/user32/keyboard.h"
 #include "platform/linux/user32/user32.h"
@@ -10,8 +11,12 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
+#include <glib.h>
+
 #include <array>
+#include <deque>
 #include <optional>
+#include <vector>
 
 namespace strellan {
 
@@ -191,16 +196,48 @@ std::optional<MSG> EventToMessage(const XEvent& e)
     return kHandlers[static_cast<std::size_t>(e.type)](e);
 }
 
-/* The next event that makes a message. The connection can be lost in any
-   Xlib call here: in the wait or in what a handler asks of the server. Then
-   Xlib's fatal I/O handler jumps back to the setjmp, which the jump covers
-   from XNextEvent up to the handler's return and no further: nothing in
-   this region owns resources that a jump would leak. Losing it later, in
-   the middle of dispatching a message, ends the process there (see
-   display.cpp), since no jump can go back into the program's own code. */
+/* Messages posted to the loop: the accessibility bus's clicks. */
+std::deque<MSG> g_posted;
+
+/* With the accessibility bus joined, GLib's main context runs here too: the
+   loop waits on the X connection and GLib's descriptors together, and
+   dispatches what GLib has to do (the bus's requests), until X has an
+   event or something was posted. Without it, XNextEvent waits alone. */
+void WaitForXOrGlib()
+{
+    GMainContext* context = g_main_context_default();
+    std::vector<GPollFD> fds(8);
+    while (!XPending(g_desktop.dpy) && g_posted.empty()) {
+        gint priority = 0, timeout = -1;
+        g_main_context_prepare(context, &priority);
+        gint n;
+        while ((n = g_main_context_query(context, priority, &timeout, fds.data(),
+                                         static_cast<gint>(fds.size()) - 1)) >=
+               static_cast<gint>(fds.size()))
+            fds.resize(static_cast<std::size_t>(n) + 1);
+        fds[static_cast<std::size_t>(n)] = {ConnectionNumber(g_desktop.dpy), G_IO_IN, 0};
+        g_poll(fds.data(), static_cast<guint>(n + 1), timeout);
+        g_main_context_check(context, priority, fds.data(), n);
+        g_main_context_dispatch(context);
+    }
+}
+
+/* The next message: a posted one, or one an X event makes. The connection
+   can be lost in any Xlib call here: in the wait or in what a handler asks
+   of the server. Then Xlib's fatal I/O handler jumps back to the setjmp,
+   which the jump covers from the wait up to the handler's return and no
+   further: nothing in this region owns resources that a jump would leak.
+   Losing it later, in the middle of dispatching a message, ends the
+   process there (see display.cpp), since no jump can go back into the
+   program's own code. */
 std::optional<MSG> NextMessage()
 {
     for (;;) {
+        if (!g_posted.empty()) {
+            MSG m = g_posted.front();
+            g_posted.pop_front();
+            return m;
+        }
         if (!g_desktop.dpy || g_desktop.connectionLost)
             return std::nullopt;
 
@@ -210,9 +247,14 @@ std::optional<MSG> NextMessage()
             return std::nullopt;
         }
         SetConnectionLostJump(&jump);
-        XEvent e;
-        XNextEvent(g_desktop.dpy, &e);
-        std::optional<MSG> m = EventToMessage(e);
+        if (AccessibilityStarted())
+            WaitForXOrGlib();
+        std::optional<MSG> m;
+        if (g_posted.empty()) {
+            XEvent e;
+            XNextEvent(g_desktop.dpy, &e);
+            m = EventToMessage(e);
+        }
         SetConnectionLostJump(nullptr);
         if (m)
             return m;
@@ -220,6 +262,16 @@ std::optional<MSG> NextMessage()
 }
 
 } // namespace
+
+void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    MSG m{};
+    m.hwnd = hwnd;
+    m.message = msg;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    g_posted.push_back(m);
+}
 
 } // namespace strellan
 

@@ -138,6 +138,10 @@ LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+/* Queues a message for the message loop, as PostMessage does; GetMessageA
+   returns posted messages before the X events. */
+void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
 /* Paints the window now, as UpdateWindow does for an invalidated one. */
 void PaintNow(HWND hwnd);
 

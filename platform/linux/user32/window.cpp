@@ -3,6 +3,7 @@
  * that act on a window: SendMessageA, ShowWindow, DestroyWindow,
  * CheckDlgButton, IsDlgButtonChecked.
  */
+#include "platform/linux/user32/accessible.h"
 #include "platform/linux/user32/display.h"
 #include "platform/linux/user32/user32.h"
 
@@ -43,6 +44,7 @@ void DestroyWnd(HWND hwnd)
         g_focus = nullptr;
     if (g_active == hwnd)
         g_active = nullptr;
+    AccessibleDestroyed(hwnd);
     SendMessageA(hwnd, WM_DESTROY, 0, 0);
 
     /* Then the children, as Windows does: WM_DESTROY reaches the parent
@@ -139,6 +141,7 @@ void SetFocus(HWND hwnd)
         SendMessageA(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
     if (hwnd && g_focus == hwnd)
         SendMessageA(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+    AccessibleFocusChanged(old, g_focus);
 }
 
 HWND GetActiveWindow()
@@ -150,7 +153,9 @@ void SetActiveWindow(HWND hwnd)
 {
     if (hwnd == g_active || (hwnd && !FromHandle(hwnd)))
         return;
+    AccessibleActiveChanged(g_active, false);
     g_active = hwnd;
+    AccessibleActiveChanged(g_active, true);
     /* Focus rectangles show only in the active window. */
     if (g_focus)
         PaintNow(g_focus);

@@ -1,0 +1,436 @@
+/*
+ * accessible.cpp - the dialog and its controls as ATK objects: an
+ * application named after the program holding the dialog, the dialog
+ * holding its push buttons and radio buttons (the labels name the radio
+ * buttons below them rather than standing apart), with their roles,
+ * states, places on the screen, one action each ("click", which presses a
+ * button as the mouse does) and, for the radio buttons, their group. ATK's
+ * bridge (libatk-bridge, opened only when there is a bus to join) serves
+ * them over AT-SPI from GLib's main context, which the message loop runs.
+ */
+#include "platform/linux/user32/accessible.h"
+
+#include "platform/linux/user32/display.h"
+
+#include <atk/atk.h>
+#include <dlfcn.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace strellan {
+
+namespace {
+
+constexpr const char* kBridgeLibrary = "libatk-bridge-2.0.so.0";
+constexpr const char* kToolkitName = "Strellan";
+
+bool g_started = false;
+AtkObject* g_application = nullptr;
+std::map<HWND, AtkObject*> g_objects;
+
+/* One type for the application and every window: the instance knows its
+   window (none for the application). */
+struct Accessible {
+    AtkObject parent;
+    HWND hwnd;
+};
+
+struct AccessibleClass {
+    AtkObjectClass parent;
+};
+
+gpointer g_parentClass = nullptr;
+
+HWND WindowOf(gconstpointer object)
+{
+    return static_cast<const Accessible*>(object)->hwnd;
+}
+
+bool IsPushButton(const Wnd* w)
+{
+    const DWORD type = w->style & BS_TYPEMASK;
+    return w->proc == ButtonProc && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
+bool IsRadioButton(const Wnd* w)
+{
+    const DWORD type = w->style & BS_TYPEMASK;
+    return w->proc == ButtonProc && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+}
+
+/* What a screen reader is shown of a dialog: its buttons, in tab order. */
+std::vector<HWND> Children(HWND hwnd)
+{
+    std::vector<HWND> children;
+    if (!hwnd) {
+        for (const auto& [window, object] : g_objects)
+            if (Wnd* w = FromHandle(window); w && !w->parent)
+                children.push_back(window);
+        return children;
+    }
+    if (Wnd* w = FromHandle(hwnd))
+        for (HWND child : w->children)
+            if (g_objects.count(child))
+                children.push_back(child);
+    return children;
+}
+
+gint GetNChildren(AtkObject* object)
+{
+    return static_cast<gint>(Children(WindowOf(object)).size());
+}
+
+AtkObject* RefChild(AtkObject* object, gint i)
+{
+    std::vector<HWND> children = Children(WindowOf(object));
+    if (i < 0 || static_cast<std::size_t>(i) >= children.size())
+        return nullptr;
+    return ATK_OBJECT(g_object_ref(g_objects[children[static_cast<std::size_t>(i)]]));
+}
+
+gint GetIndexInParent(AtkObject* object)
+{
+    HWND hwnd = WindowOf(object);
+    Wnd* w = FromHandle(hwnd);
+    if (!w)
+        return -1;
+    std::vector<HWND> siblings = Children(w->parent);
+    for (std::size_t i = 0; i < siblings.size(); ++i)
+        if (siblings[i] == hwnd)
+            return static_cast<gint>(i);
+    return -1;
+}
+
+AtkStateSet* RefStateSet(AtkObject* object)
+{
+    AtkStateSet* states = ATK_OBJECT_CLASS(g_parentClass)->ref_state_set(object);
+    Wnd* w = FromHandle(WindowOf(object));
+    if (!w)
+        return states;
+    Wnd* top = w->parent ? FromHandle(w->parent) : w;
+    const bool visible = (w->style & WS_VISIBLE) && (top->style & WS_VISIBLE);
+    if (!(w->style & WS_DISABLED)) {
+        atk_state_set_add_state(states, ATK_STATE_ENABLED);
+        atk_state_set_add_state(states, ATK_STATE_SENSITIVE);
+    }
+    if (visible) {
+        atk_state_set_add_state(states, ATK_STATE_VISIBLE);
+        atk_state_set_add_state(states, ATK_STATE_SHOWING);
+    }
+    if (!w->parent && GetActiveWindow() == w->hwnd)
+        atk_state_set_add_state(states, ATK_STATE_ACTIVE);
+    if (w->parent) {
+        atk_state_set_add_state(states, ATK_STATE_FOCUSABLE);
+        if (GetFocus() == w->hwnd)
+            atk_state_set_add_state(states, ATK_STATE_FOCUSED);
+    }
+    if (IsRadioButton(w)) {
+        atk_state_set_add_state(states, ATK_STATE_CHECKABLE);
+        if (SendMessageA(w->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED)
+            atk_state_set_add_state(states, ATK_STATE_CHECKED);
+    }
+    return states;
+}
+
+/* Where the window is: on the screen, in its top-level window, or in its
+   parent. */
+void GetExtents(AtkComponent* component, gint* x, gint* y, gint* width, gint* height,
+                AtkCoordType coords)
+{
+    *x = *y = *width = *height = -1;
+    Wnd* w = FromHandle(WindowOf(component));
+    if (!w || !w->xid || g_desktop.connectionLost)
+        return;
+    *width = w->rect.width;
+    *height = w->rect.height;
+    if (coords == ATK_XY_PARENT) {
+        *x = w->parent ? w->rect.x : 0;
+        *y = w->parent ? w->rect.y : 0;
+        return;
+    }
+    Wnd* top = w->parent ? FromHandle(w->parent) : w;
+    ::Window to = coords == ATK_XY_WINDOW ? top->xid : g_desktop.root;
+    ::Window child = 0;
+    XTranslateCoordinates(g_desktop.dpy, w->xid, to, 0, 0, x, y, &child);
+}
+
+gboolean GrabFocus(AtkComponent* component)
+{
+    Wnd* w = FromHandle(WindowOf(component));
+    if (!w || !w->parent)
+        return FALSE;
+    SetFocus(w->hwnd);
+    return GetFocus() == w->hwnd;
+}
+
+void InitComponent(gpointer iface, gpointer)
+{
+    auto* component = static_cast<AtkComponentIface*>(iface);
+    component->get_extents = GetExtents;
+    component->grab_focus = GrabFocus;
+}
+
+/* One action, "click": the button is pressed as the mouse presses it, by
+   a posted BM_CLICK, so that what it sets going (Exit included) runs from
+   the message loop as a click's would, not from inside the bus's call. */
+gint GetNActions(AtkAction* action)
+{
+    Wnd* w = FromHandle(WindowOf(action));
+    return w && w->proc == ButtonProc ? 1 : 0;
+}
+
+gboolean DoAction(AtkAction* action, gint i)
+{
+    Wnd* w = FromHandle(WindowOf(action));
+    if (!w || w->proc != ButtonProc || i != 0)
+        return FALSE;
+    PostMessage(w->hwnd, BM_CLICK, 0, 0);
+    return TRUE;
+}
+
+const gchar* GetActionName(AtkAction*, gint i)
+{
+    return i == 0 ? "click" : nullptr;
+}
+
+const gchar* GetActionDescription(AtkAction* action, gint i)
+{
+    Wnd* w = FromHandle(WindowOf(action));
+    if (!w || i != 0)
+        return nullptr;
+    return IsRadioButton(w) ? "Chooses the string" : "Presses the button";
+}
+
+void InitAction(gpointer iface, gpointer)
+{
+    auto* a = static_cast<AtkActionIface*>(iface);
+    a->get_n_actions = GetNActions;
+    a->do_action = DoAction;
+    a->get_name = GetActionName;
+    a->get_description = GetActionDescription;
+}
+
+void InitClass(gpointer klass, gpointer)
+{
+    g_parentClass = g_type_class_peek_parent(klass);
+    auto* object = ATK_OBJECT_CLASS(klass);
+    object->get_n_children = GetNChildren;
+    object->ref_child = RefChild;
+    object->get_index_in_parent = GetIndexInParent;
+    object->ref_state_set = RefStateSet;
+}
+
+GType AccessibleType()
+{
+    static GType type = 0;
+    if (type)
+        return type;
+    GTypeInfo info{};
+    info.class_size = sizeof(AccessibleClass);
+    info.class_init = InitClass;
+    info.instance_size = sizeof(Accessible);
+    type = g_type_register_static(ATK_TYPE_OBJECT, "StrellanAccessible", &info, GTypeFlags(0));
+    const GInterfaceInfo component = {InitComponent, nullptr, nullptr};
+    const GInterfaceInfo action = {InitAction, nullptr, nullptr};
+    const GInterfaceInfo window = {nullptr, nullptr, nullptr};
+    g_type_add_interface_static(type, ATK_TYPE_COMPONENT, &component);
+    g_type_add_interface_static(type, ATK_TYPE_ACTION, &action);
+    g_type_add_interface_static(type, ATK_TYPE_WINDOW, &window);
+    return type;
+}
+
+AtkObject* NewAccessible(HWND hwnd, AtkRole role, const std::string& name, AtkObject* parent)
+{
+    auto* object = ATK_OBJECT(g_object_new(AccessibleType(), nullptr));
+    reinterpret_cast<Accessible*>(object)->hwnd = hwnd;
+    atk_object_set_role(object, role);
+    atk_object_set_name(object, name.c_str());
+    if (parent)
+        atk_object_set_parent(object, parent);
+    return object;
+}
+
+/* A control without text is named, as Windows' accessibility layer names
+   it, by the label that goes with it: here the label above it, overlapping
+   it across; else the nearest label before it in creation order. */
+std::string NameOf(const Wnd* control, const Wnd* dlg)
+{
+    if (!control->text.empty())
+        return control->text;
+    const Wnd* best = nullptr;
+    const Wnd* before = nullptr;
+    for (HWND h : dlg->children) {
+        const Wnd* other = FromHandle(h);
+        if (other == control)
+            break;
+        if (other->proc != StaticProc || other->text.empty())
+            continue;
+        before = other;
+        const Rect& a = other->rect;
+        const Rect& c = control->rect;
+        const bool above = a.y + a.height <= c.y;
+        const bool across = a.x < c.x + c.width && c.x < a.x + a.width;
+        if (above && across && (!best || a.y > best->rect.y))
+            best = other;
+    }
+    if (best)
+        return best->text;
+    return before ? before->text : std::string();
+}
+
+/* ATK asks these of the toolkit. */
+AtkObject* GetRoot()
+{
+    return g_application;
+}
+
+const gchar* GetToolkitName()
+{
+    return kToolkitName;
+}
+
+const gchar* GetToolkitVersion()
+{
+    return "1";
+}
+
+bool BusAdvertised()
+{
+    if (const char* off = std::getenv("NO_AT_BRIDGE"); off && std::strcmp(off, "1") == 0)
+        return false;
+    if (std::getenv("AT_SPI_BUS_ADDRESS"))
+        return true;
+    Atom bus = XInternAtom(g_desktop.dpy, "AT_SPI_BUS", True);
+    if (bus == None)
+        return false;
+    Atom type;
+    int format;
+    unsigned long n = 0, after;
+    unsigned char* data = nullptr;
+    const bool found =
+        XGetWindowProperty(g_desktop.dpy, g_desktop.root, bus, 0, 1024, False, AnyPropertyType,
+                           &type, &format, &n, &after, &data) == Success &&
+        n > 0;
+    if (data)
+        XFree(data);
+    return found;
+}
+
+void Notify(HWND hwnd, AtkStateType state, bool on)
+{
+    auto it = g_objects.find(hwnd);
+    if (it != g_objects.end())
+        atk_object_notify_state_change(it->second, state, on);
+}
+
+} // namespace
+
+void StartAccessibility()
+{
+    if (g_started || !g_desktop.dpy || !BusAdvertised())
+        return;
+    void* bridge = dlopen(kBridgeLibrary, RTLD_NOW | RTLD_LOCAL);
+    auto init =
+        bridge ? reinterpret_cast<int (*)(int*, char***)>(dlsym(bridge, "atk_bridge_adaptor_init"))
+               : nullptr;
+    if (!init) {
+        std::fprintf(stderr, "strellan: cannot open %s: no screen reader will see the window\n",
+                     kBridgeLibrary);
+        return;
+    }
+    auto* util = ATK_UTIL_CLASS(g_type_class_ref(ATK_TYPE_UTIL));
+    util->get_root = GetRoot;
+    util->get_toolkit_name = GetToolkitName;
+    util->get_toolkit_version = GetToolkitVersion;
+    g_application = NewAccessible(nullptr, ATK_ROLE_APPLICATION, kToolkitName, nullptr);
+    if (init(nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "strellan: cannot join the accessibility bus\n");
+        return;
+    }
+    g_started = true;
+}
+
+bool AccessibilityStarted()
+{
+    return g_started;
+}
+
+void AccessibleDialogCreated(HWND hDlg)
+{
+    Wnd* dlg = FromHandle(hDlg);
+    if (!g_started || !dlg)
+        return;
+    AtkObject* dialog = NewAccessible(hDlg, ATK_ROLE_DIALOG, dlg->text, g_application);
+    g_objects[hDlg] = dialog;
+    std::vector<AtkObject*> radios;
+    for (HWND h : dlg->children) {
+        Wnd* w = FromHandle(h);
+        if (IsPushButton(w))
+            g_objects[h] = NewAccessible(h, ATK_ROLE_PUSH_BUTTON, NameOf(w, dlg), dialog);
+        else if (IsRadioButton(w))
+            radios.push_back(g_objects[h] =
+                                 NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(w, dlg), dialog));
+    }
+    /* One group: each radio button a member of it with every other. */
+    for (HWND h : dlg->children) {
+        if (!g_objects.count(h) || !IsRadioButton(FromHandle(h)))
+            continue;
+        for (HWND other = GetNextDlgGroupItem(hDlg, h, FALSE);;) {
+            if (g_objects.count(other) && IsRadioButton(FromHandle(other)))
+                atk_object_add_relationship(g_objects[h], ATK_RELATION_MEMBER_OF, g_objects[other]);
+            if (other == h)
+                break;
+            other = GetNextDlgGroupItem(hDlg, other, FALSE);
+        }
+    }
+    g_signal_emit_by_name(g_application, "children-changed::add", 0, dialog);
+}
+
+void AccessibleDestroyed(HWND hwnd)
+{
+    auto it = g_objects.find(hwnd);
+    if (it == g_objects.end())
+        return;
+    atk_object_notify_state_change(it->second, ATK_STATE_DEFUNCT, TRUE);
+    g_object_unref(it->second);
+    g_objects.erase(it);
+}
+
+void AccessibleFocusChanged(HWND old, HWND now)
+{
+    if (!g_started)
+        return;
+    Notify(old, ATK_STATE_FOCUSED, false);
+    Notify(now, ATK_STATE_FOCUSED, true);
+    auto it = g_objects.find(now);
+    if (it != g_objects.end()) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        atk_focus_tracker_notify(it->second); /* AT-SPI's "focus:" event */
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
+}
+
+void AccessibleCheckChanged(HWND hwnd, bool checked)
+{
+    if (g_started)
+        Notify(hwnd, ATK_STATE_CHECKED, checked);
+}
+
+void AccessibleActiveChanged(HWND hwnd, bool active)
+{
+    if (!g_started)
+        return;
+    Notify(hwnd, ATK_STATE_ACTIVE, active);
+    auto it = g_objects.find(hwnd);
+    if (it != g_objects.end())
+        g_signal_emit_by_name(it->second, active ? "activate" : "deactivate");
+}
+
+} // namespace strellan

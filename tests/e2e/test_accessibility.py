@@ -1,0 +1,216 @@
+"""The Linux program as a screen reader finds it: on a private D-Bus session
+bus with the accessibility bus (at-spi-bus-launcher) on its own Xvfb, read
+and driven through pyatspi, as Orca reads and drives it. The recording build
+logs the MIDI words, so the actions are checked by what they send.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+import warnings
+
+import harness
+import layout
+import scenarios
+from harness import wait_for
+
+RECORDING = os.environ.get("STRELLAN_LINUX_RECORDING", "")
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+
+# pyatspi's own use of its deprecated calls.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
+warnings.filterwarnings("ignore", category=ImportWarning)
+
+x_server = None
+LAYOUT = None
+bus = None
+launcher = None
+pyatspi = None
+GLib = None
+
+
+def setUpModule():
+    global x_server, LAYOUT, bus, launcher, pyatspi, GLib
+    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    x_server = harness.XServer().start()
+    home = os.path.join(harness.build_dir(), "e2e", "a11y-home")
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(home)
+    os.environ.update(HOME=home, XDG_RUNTIME_DIR=home, DISPLAY=x_server.name,
+                      NO_AT_BRIDGE="0")
+    os.environ.pop("AT_SPI_BUS_ADDRESS", None)
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                           stdout=subprocess.PIPE, text=True)
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+    # The accessibility bus, advertised on the root window as a desktop
+    # session does it.
+    launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+    root = x_server.conn.screen().root
+    wait_for(lambda: root.get_full_property(x_server.conn.intern_atom("AT_SPI_BUS"), 0),
+             "the accessibility bus", timeout=30)
+    import pyatspi as _pyatspi
+    from gi.repository import GLib as _GLib
+    pyatspi, GLib = _pyatspi, _GLib
+
+
+def tearDownModule():
+    for proc in (launcher, bus):
+        if proc:
+            proc.terminate()
+            proc.wait(timeout=30)
+    if x_server:
+        x_server.stop()
+
+
+def pump(seconds=0.0):
+    """Lets the bus's events arrive."""
+    context = GLib.MainContext.default()
+    end = time.monotonic() + seconds
+    while True:
+        while context.pending():
+            context.iteration(False)
+        if time.monotonic() >= end:
+            return
+        time.sleep(0.01)
+
+
+def states(acc):
+    return {pyatspi.stateToString(s) for s in acc.getState().getStates()}
+
+
+class ScreenReader(unittest.TestCase):
+    def setUp(self):
+        def launch(folder, stdout_path, env):
+            return harness.start_process([RECORDING], folder, dict(os.environ, **env),
+                                         stdout_path)
+        self.run_ = harness.Run(x_server, LAYOUT, "a11y-" + scenarios.test_id(self), launch)
+        self.addCleanup(self.run_.kill)
+        self.dialog = wait_for(self.find_dialog, "Strellan on the accessibility bus")
+        self.events = []
+        self.listening = []
+
+    def find_dialog(self):
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is not None and app.name == "Strellan" and app.childCount:
+                return app.getChildAtIndex(0)
+        return None
+
+    def controls(self):
+        return [self.dialog.getChildAtIndex(i) for i in range(self.dialog.childCount)]
+
+    def control(self, role, name, nth=0):
+        return [c for c in self.controls() if c.getRoleName() == role and c.name == name][nth]
+
+    def string(self, pitch):
+        """A string's radio button, by the program's table."""
+        radios = [c for c in self.controls() if c.getRoleName() == "radio button"]
+        return radios[[s.pitch for s in LAYOUT.strings].index(pitch)]
+
+    def listen(self, *types):
+        def on(event):
+            self.events.append((event.type, event.source.name, event.detail1))
+        for t in types:
+            pyatspi.Registry.registerEventListener(on, t)
+            self.addCleanup(pyatspi.Registry.deregisterEventListener, on, t)
+
+    def test_the_tree_names_roles_states_and_extents(self):
+        app = self.dialog.parent
+        self.assertEqual((app.getRoleName(), app.name), ("application", "Strellan"))
+        self.assertEqual((self.dialog.getRoleName(), self.dialog.name), ("dialog", "Strellan"))
+        self.assertIn("active", states(self.dialog))
+        expected = [("push button", "Play"), ("push button", "Exit"), ("push button", "Stop")]
+        # Each radio button is named by the label above it, from the template.
+        expected += [("radio button", s.label) for s in LAYOUT.strings]
+        self.assertEqual([(c.getRoleName(), c.name) for c in self.controls()], expected)
+
+        for c in self.controls():
+            self.assertLessEqual({"enabled", "sensitive", "visible", "showing", "focusable"},
+                                 states(c), c.name)
+        self.assertIn("focused", states(self.control("push button", "Play")))
+        checked = [c.name for c in self.controls() if "checked" in states(c)]
+        self.assertEqual(checked, ["E"])
+        self.assertIn("checked", states(self.string("E2")))
+
+        # One group of eight: a screen reader says "3 of 8".
+        for radio in [c for c in self.controls() if c.getRoleName() == "radio button"]:
+            [group] = [r for r in radio.getRelationSet()
+                       if r.getRelationType() == pyatspi.RELATION_MEMBER_OF]
+            self.assertEqual(group.getNTargets(), 8)
+
+        # Where they are drawn: each control's centre, by the template, lies
+        # in its extents on the screen; within the window, the same less the
+        # window's place.
+        names = ["Play", "Exit", "Stop"] + [s.pitch for s in LAYOUT.strings]
+        for c, name in zip(self.controls(), names):
+            x, y = self.run_.point(name)
+            e = c.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            w = c.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+            self.assertTrue(e.x <= x < e.x + e.width and e.y <= y < e.y + e.height,
+                            (name, e, x, y))
+            self.assertEqual((w.x + self.run_.x, w.y + self.run_.y), (e.x, e.y), name)
+        d = self.dialog.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        self.assertEqual((d.x, d.y, d.width, d.height),
+                         (self.run_.x, self.run_.y, self.run_.width, self.run_.height))
+
+    def test_idle_with_the_bus_as_without(self):
+        """The loop waits on X and GLib together: nothing wakes it."""
+        def cpu():
+            with open(f"/proc/{self.run_.proc.pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        before, since = cpu(), time.monotonic()
+        wait_for(lambda: time.monotonic() > since + 2, "2 s")
+        self.assertLess(cpu() - before, 0.02)
+
+    def test_actions_press_as_clicks_do(self):
+        run = self.run_
+        play = self.control("push button", "Play")
+        self.assertEqual(play.queryAction().getName(0), "click")
+        play.queryAction().doAction(0)
+        self.assertEqual(run.wait_log(3)[1:], [scenarios.PROGRAM, scenarios.note("E2")])
+        a2 = self.string("A2")
+        a2.queryAction().doAction(0)
+        wait_for(lambda: "checked" in states(a2), "A checked")
+        self.assertNotIn("checked", states(self.string("E2")))
+        self.assertEqual(len(run.log()), 3, "choosing a string sends nothing")
+        play.queryAction().doAction(0)
+        self.control("push button", "Stop").queryAction().doAction(0)
+        self.assertEqual(run.wait_log(6)[3:],
+                         [scenarios.PROGRAM, scenarios.note("A2"), scenarios.ALL_OFF])
+        self.control("push button", "Exit").queryAction().doAction(0)
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.log()[-2:], [scenarios.ALL_OFF, scenarios.CLOSE])
+
+    def test_focus_and_check_follow_the_keyboard_with_events(self):
+        self.listen("object:state-changed:focused", "object:state-changed:checked", "focus:")
+        pump()
+        run = self.run_
+        moves = [("Tab", "Exit"), ("Tab", "Stop"), ("Tab", "E"), ("Right", "A"),
+                 ("shift+Tab", "Stop"), ("shift+Tab", "Exit")]
+        for key, lands in moves:
+            self.events.clear()
+            run.key(key)
+            focused = wait_for(lambda: [c.name for c in self.controls()
+                                        if "focused" in states(c)], f"the focus after {key}")
+            self.assertEqual(focused, [lands], key)
+
+            def said():
+                pump(0.05)
+                return ("object:state-changed:focused", lands, 1) in self.events and \
+                    ("focus:", lands, 0) in self.events
+            wait_for(said, f"the focus events for {lands}")
+            if key == "Right":
+                wait_for(lambda: pump(0.05) or
+                         ("object:state-changed:checked", "A", 1) in self.events and
+                         ("object:state-changed:checked", "E", 0) in self.events,
+                         "the check's events")
+                self.assertIn("checked", states(self.string("A2")))
+        print(f"\nevents, last move: {self.events}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
