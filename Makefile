@@ -2,14 +2,27 @@
 # work; this file installs what is missing first and runs both.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-linux build-linux-asan build-windows test run bench format clean
+.PHONY: all deps-run deps-package deps-test build build-release build-linux build-linux-asan \
+	build-windows package test run bench format clean
 
 all: build
 
-deps:
-	@./scripts/install-deps.sh
+# What each goal needs, and only that: scripts/install-deps.sh --print SET
+# lists a set without installing it.
+deps-run:
+	@./scripts/install-deps.sh run
+deps-package:
+	@./scripts/install-deps.sh package
+deps-test:
+	@./scripts/install-deps.sh test
 
-build: deps build-linux build-windows
+build: deps-test build-linux build-windows
+
+# The Linux program alone, as make run starts it and the Debian package
+# ships it.
+build-release:
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
 
 build-linux:
 	cmake --preset linux
@@ -25,13 +38,19 @@ build-windows:
 	cmake --preset windows-x86
 	cmake --build --preset windows-x86 -j $(JOBS)
 
-test: build build-linux-asan
+# build/release/strellan_*.deb and build/windows-x86/strellan-*-windows-x86.zip
+package: deps-package build-release build-windows
+	cpack --preset linux-deb
+	cpack --preset windows-zip
+
+test: deps-test build build-linux-asan package
 	ctest --preset linux
 	ctest --preset linux-asan
 	ctest --preset windows-x86
+	ctest --preset package
 
-run: deps build-linux
-	cmake --build --preset linux --target run
+run: deps-run build-release
+	cmake --build --preset release --target run
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

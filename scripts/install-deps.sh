@@ -1,7 +1,71 @@
 #!/bin/sh
-# Installs the Debian packages that building and testing Strellan need,
-# only those that are missing. Runs apt through sudo when not root.
+# Installs the Debian packages that Strellan needs, only those that are
+# missing, through sudo when not root.
+#
+#   install-deps.sh run      building and running the Linux program (make run)
+#   install-deps.sh package  and building both packages (make package)
+#   install-deps.sh test     and every test of both programs (make test)
+#   install-deps.sh --print SET
+#                            lists SET, one package a line; installs nothing
+#
+# Each set holds the one before it. Only the test set needs the i386
+# architecture (for the 32-bit Wine).
 set -eu
+
+usage() {
+    echo "usage: install-deps.sh [--print] run|package|test" >&2
+    exit 2
+}
+
+# Building and running the Linux program. windres, from MinGW-w64's
+# binutils, compiles the dialog template (resources/strellan.rc) that the
+# Linux program reads too, over MinGW-w64's Windows headers; no MinGW
+# compiler. Python draws the icons.
+RUN="
+build-essential cmake make pkg-config python3
+binutils-mingw-w64-i686 mingw-w64-common
+libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
+libatk1.0-dev libatk-bridge2.0-dev
+libfluidsynth-dev libpulse-dev libasound2-dev libaubio-dev timgm6mb-soundfont
+"
+
+# The Debian package (CPack, dpkg-shlibdeps) and the Windows zip.
+PACKAGE="
+dpkg-dev
+g++-mingw-w64-i686
+"
+
+# Formatting, the unit tests, the end-to-end tests on Xvfb, PulseAudio and
+# the accessibility bus, strellan.exe under Wine, and checking the packages.
+TEST="
+git clang-format
+googletest libgtest-dev
+xvfb xdotool x11-utils imagemagick python3-xlib
+at-spi2-core dbus python3-pyatspi
+fluidsynth pulseaudio pulseaudio-utils sox python3-numpy python3-aubio
+wine wine64 wine32:i386 icoutils file
+lintian desktop-file-utils appstream librsvg2-bin debootstrap
+"
+
+PRINT=0
+if [ "${1:-}" = "--print" ]; then
+    PRINT=1
+    shift
+fi
+[ $# -eq 1 ] || usage
+case "$1" in
+run) PACKAGES="$RUN" ;;
+package) PACKAGES="$RUN $PACKAGE" ;;
+test) PACKAGES="$RUN $PACKAGE $TEST" ;;
+*) usage ;;
+esac
+
+if [ "$PRINT" -eq 1 ]; then
+    for p in $PACKAGES; do
+        echo "$p"
+    done
+    exit 0
+fi
 
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then
@@ -10,21 +74,13 @@ fi
 
 # Wine's 32-bit loader needs the i386 architecture.
 NEED_I386=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    NEED_I386=1
-fi
-
-PACKAGES="
-build-essential cmake make pkg-config git clang-format
-googletest libgtest-dev
-g++-mingw-w64-i686 binutils-mingw-w64-i686
-libx11-dev libxft-dev libfontconfig-dev libxtst-dev fonts-dejavu-core
-libatk1.0-dev libatk-bridge2.0-dev at-spi2-core dbus python3-pyatspi
-libfluidsynth-dev libpulse-dev libaubio-dev timgm6mb-soundfont fluidsynth
-pulseaudio pulseaudio-utils sox python3-numpy python3-aubio
-xvfb xdotool x11-utils imagemagick
-wine wine64 wine32:i386 file icoutils python3 python3-xlib
-"
+case "$PACKAGES" in
+*:i386*)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        NEED_I386=1
+    fi
+    ;;
+esac
 
 missing=
 for p in $PACKAGES; do
@@ -53,6 +109,8 @@ if [ -n "$missing" ] || [ "$NEED_I386" -eq 1 ]; then
     # shellcheck disable=SC2086
     apt_install $missing
 fi
+
+[ "$1" = test ] || exit 0
 
 # The 32-bit Wine is a 32-bit Linux program. Some kernels cannot run those
 # (a sandboxed VM without IA-32 emulation: "Exec format error"); there, run

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -163,7 +165,10 @@ class PitchCorrectionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::path(::testing::TempDir()) / "strellan-pitch-test";
+        /* A folder of this test's own: ctest -j runs the tests side by side. */
+        dir = fs::path(::testing::TempDir()) /
+              ("strellan-pitch-test-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         soundFont = (dir / "sine.sf2").string();

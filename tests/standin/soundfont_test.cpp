@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 class SoundFontTest : public ::testing::Test {
@@ -17,7 +19,8 @@ protected:
     {
         settings = new_fluid_settings();
         synth = new_fluid_synth(settings);
-        dir = ::testing::TempDir() + "strellan-soundfont-test";
+        /* A folder of this test's own: ctest -j runs the tests side by side. */
+        dir = ::testing::TempDir() + "strellan-soundfont-test-" + std::to_string(getpid());
         std::filesystem::create_directories(dir);
         for (const std::string& path : strellan::SoundFontSearchPath())
             if (std::filesystem::exists(path)) {

@@ -25,6 +25,7 @@
 
 #include "platform/linux/winmm/stream_pause.h"
 
+#include <alsa/asoundlib.h>
 #include <pulse/pulseaudio.h>
 
 #include <cstdio>
@@ -312,6 +313,11 @@ void PulseOut::Wake()
     pa_threaded_mainloop_unlock(loop_);
 }
 
+/* libasound says on stderr, several lines at a time, why a device would
+   not open (no card, no "default"); that there is no output is said once,
+   by the mapper. */
+void SayNothingAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 /* FluidSynth's own driver, at the synthesizer's rate, from the
    synthesizer's settings. */
 class AlsaOut final : public AudioOut {
@@ -325,7 +331,9 @@ public:
     {
         fluid_settings_t* settings = fluid_synth_get_settings(synth);
         fluid_settings_setstr(settings, "audio.driver", "alsa");
+        snd_lib_error_set_handler(SayNothingAlsa);
         driver_ = new_fluid_audio_driver(settings, synth);
+        snd_lib_error_set_handler(nullptr);
         return driver_ != nullptr;
     }
     void Wake() override {}
