@@ -18,6 +18,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -378,17 +379,27 @@ void AccessibleDialogCreated(HWND hDlg)
             radios.push_back(g_objects[h] =
                                  NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(w, dlg), dialog));
     }
-    /* One group: each radio button a member of it with every other. */
+    /* Each radio button a member of its group with every other, the group
+       listed last button first: GTK lists a radio group so, and Orca counts
+       a button's place in it ("3 of 8") from the end. */
+    auto place = [dlg](HWND h) {
+        return std::find(dlg->children.begin(), dlg->children.end(), h) - dlg->children.begin();
+    };
     for (HWND h : dlg->children) {
         if (!g_objects.count(h) || !IsRadioButton(FromHandle(h)))
             continue;
-        for (HWND other = GetNextDlgGroupItem(hDlg, h, FALSE);;) {
+        std::vector<HWND> group;
+        HWND other = h;
+        for (size_t step = 0; step < dlg->children.size(); ++step) {
             if (g_objects.count(other) && IsRadioButton(FromHandle(other)))
-                atk_object_add_relationship(g_objects[h], ATK_RELATION_MEMBER_OF, g_objects[other]);
+                group.push_back(other);
+            other = GetNextDlgGroupItem(hDlg, other, FALSE);
             if (other == h)
                 break;
-            other = GetNextDlgGroupItem(hDlg, other, FALSE);
         }
+        std::sort(group.begin(), group.end(), [&](HWND a, HWND b) { return place(a) > place(b); });
+        for (HWND member : group)
+            atk_object_add_relationship(g_objects[h], ATK_RELATION_MEMBER_OF, g_objects[member]);
     }
     g_signal_emit_by_name(g_application, "children-changed::add", 0, dialog);
 }
