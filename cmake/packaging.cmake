@@ -64,14 +64,10 @@ list(APPEND icons ${out}/icon.svg)
 # The manual page and the Debian changelog, compressed as Debian wants them
 # (no name, no time stamp: the same bytes every build).
 configure_file(${pkg}/strellan.1 ${out}/strellan.1 @ONLY)
-foreach(file strellan.1 changelog)
-    if(file STREQUAL changelog)
-        set(source ${pkg}/changelog)
-    else()
-        set(source ${out}/${file})
-    endif()
-    add_custom_command(OUTPUT ${out}/${file}.gz
-                       COMMAND ${STRELLAN_GZIP} -9n -c ${source} > ${out}/${file}.gz
+foreach(source ${out}/strellan.1 ${pkg}/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${out}/${name}.gz
+                       COMMAND ${STRELLAN_GZIP} -9n -c ${source} > ${out}/${name}.gz
                        DEPENDS ${source})
 endforeach()
 add_custom_target(strellan_data ALL DEPENDS ${icons} ${out}/strellan.1.gz ${out}/changelog.gz)
