@@ -257,6 +257,13 @@ class Layout:
         return self.template.push_button(name)
 
 
+def program_layout():
+    """The layout of the program under test, from the compiled resources
+    that its build embeds (STRELLAN_RES)."""
+    import layout
+    return Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+
+
 class Run:
     """One run of the program in a folder of its own under the build tree.
     launch(folder, stdout_path, extra_env) starts the process."""

@@ -13,7 +13,6 @@ import unittest
 import warnings
 
 import harness
-import layout
 import scenarios
 from harness import wait_for
 
@@ -34,7 +33,7 @@ GLib = None
 
 def setUpModule():
     global x_server, LAYOUT, bus, launcher, pyatspi, GLib
-    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    LAYOUT = harness.program_layout()
     x_server = harness.XServer().start()
     home = os.path.join(harness.build_dir(), "e2e", "a11y-home")
     shutil.rmtree(home, ignore_errors=True)

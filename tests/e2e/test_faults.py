@@ -13,7 +13,6 @@ import unittest
 
 import audio
 import harness
-import layout
 import scenarios
 from harness import wait_for
 
@@ -26,7 +25,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
-    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    LAYOUT = harness.program_layout()
     x_server = harness.XServer().start()
 
 

@@ -15,7 +15,6 @@ import unittest
 from Xlib import X, Xatom
 
 import harness
-import layout
 import scenarios
 import storm
 from harness import wait_for
@@ -30,7 +29,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
-    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    LAYOUT = harness.program_layout()
     x_server = harness.XServer().start()
 
 

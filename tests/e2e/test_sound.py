@@ -16,7 +16,6 @@ import unittest
 
 import audio
 import harness
-import layout
 import scenarios
 from harness import wait_for
 
@@ -37,7 +36,7 @@ def cache_dir():
 
 def setUpModule():
     global x_server, sound, LAYOUT
-    LAYOUT = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+    LAYOUT = harness.program_layout()
     x_server = harness.XServer().start()
     sound = harness.SoundServer().start()
 

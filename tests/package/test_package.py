@@ -22,7 +22,6 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 import harness  # noqa: E402
-import layout  # noqa: E402
 
 BUILD = os.environ["STRELLAN_BUILD_DIR"]
 SOURCE = os.environ["STRELLAN_SOURCE_DIR"]
@@ -298,7 +297,7 @@ class FreshDebian(unittest.TestCase):
         clicks Exit and checks that it ended with 0. What it said on
         stderr."""
         self.x = harness.XServer().start()
-        where = harness.Layout(layout.template_from_res(os.environ["STRELLAN_RES"]))
+        where = harness.program_layout()
         stderr_path = os.path.join(os.path.dirname(self.root), f"{test_id}.stderr")
 
         def launch(_folder, stdout_path, _env):
