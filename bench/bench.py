@@ -417,7 +417,7 @@ def main():
     os.environ["STRELLAN_BUILD_DIR"] = os.path.join(ROOT, "build", "bench")
     os.makedirs(harness.build_dir(), exist_ok=True)
     x = harness.XServer().start()
-    sound = harness.SoundServer().start()
+    sound = harness.PulseAudio().start()
     env = dict(os.environ, DISPLAY=x.name, **sound.env())
     try:
         rows = [("Strellan (Linux)", bench_strellan(x, sound, env)),

@@ -43,9 +43,15 @@ googletest libgtest-dev
 xvfb xdotool x11-utils imagemagick python3-xlib
 at-spi2-core dbus python3-pyatspi
 fluidsynth pulseaudio pulseaudio-utils sox python3-numpy python3-aubio
+pipewire pipewire-pulse wireplumber
 wine wine64 wine32:i386 icoutils file
 lintian desktop-file-utils appstream librsvg2-bin debootstrap
 "
+
+# dpkg-query understands an arch-qualified name too.
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 
 PRINT=0
 if [ "${1:-}" = "--print" ]; then
@@ -84,8 +90,7 @@ esac
 
 missing=
 for p in $PACKAGES; do
-    # dpkg-query understands the arch-qualified name too.
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    if ! installed "$p"; then
         missing="$missing $p"
     fi
 done
@@ -101,6 +106,19 @@ apt_install() {
     $SUDO apt-get install -y -q --no-install-recommends "$@"
 }
 
+# The tests run PulseAudio and PipeWire's pipewire-pulse privately, each in
+# a folder of its own, but both packages enable themselves as every user's
+# sound server at login. On a desktop that has one, the other, installed
+# here for the tests only, is kept from taking its place.
+HAD_PULSEAUDIO=0
+HAD_PIPEWIRE_PULSE=0
+installed pulseaudio && HAD_PULSEAUDIO=1
+installed pipewire-pulse && HAD_PIPEWIRE_PULSE=1
+keep_desktop_server() { # the desktop's server, the one installed for the tests
+    echo "install-deps: $1 stays this desktop's sound server; $2 is for the tests only"
+    $SUDO systemctl --global disable "$2.socket" "$2.service" >/dev/null 2>&1 || true
+}
+
 if [ -n "$missing" ] || [ "$NEED_I386" -eq 1 ]; then
     echo "install-deps: installing:$missing"
     if [ "$NEED_I386" -eq 1 ]; then
@@ -112,12 +130,18 @@ fi
 
 [ "$1" = test ] || exit 0
 
+if [ "$HAD_PULSEAUDIO$HAD_PIPEWIRE_PULSE" = 10 ] && installed pipewire-pulse; then
+    keep_desktop_server pulseaudio pipewire-pulse
+elif [ "$HAD_PULSEAUDIO$HAD_PIPEWIRE_PULSE" = 01 ] && installed pulseaudio; then
+    keep_desktop_server pipewire-pulse pulseaudio
+fi
+
 # The 32-bit Wine is a 32-bit Linux program. Some kernels cannot run those
 # (a sandboxed VM without IA-32 emulation: "Exec format error"); there, run
 # them under qemu-i386-static through binfmt_misc. Registrations do not
 # survive a reboot, so this is checked every time.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
+    if ! installed qemu-user-static; then
         echo "install-deps: this kernel cannot run i386 binaries; installing qemu-user-static"
         apt_install qemu-user-static
     fi

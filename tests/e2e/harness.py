@@ -9,10 +9,13 @@ start takes most of a minute, and a start fails at once when the process
 ends instead.
 """
 
+import bisect
+import contextlib
 import os
 import shutil
 import signal
 import subprocess
+import threading
 import time
 
 from Xlib import X, display as xdisplay, protocol
@@ -343,98 +346,286 @@ class Run:
 # --- sound ------------------------------------------------------------------------
 
 class SoundServer:
-    """A private PulseAudio server with one null sink, "strellan", at the
-    given rate (48 kHz unless said); what reaches the sink is recorded from
-    its monitor. Runs as root too. Stopped and started again, it comes back
-    on the same socket, as a desktop's restarted sound server does."""
+    """A private sound server with one null sink, "strellan", at the given
+    rate (48 kHz unless said), that PulseAudio clients reach at
+    {dir}/native; what reaches the sink is recorded from its monitor. Runs
+    as root too. Stopped and started again, it comes back on the same
+    socket, as a desktop's restarted sound server does."""
+
+    name = None
 
     def __init__(self, rate=48000):
-        self.dir = os.path.join(build_dir(), "pulse")
+        self.dir = os.path.join(build_dir(), self.name)
         self.rate = rate
-        self.proc = None
+        self.procs = {}
 
     @property
     def server(self):
-        return "unix:" + os.path.join(self.dir, "native")
+        return "unix:" + os.path.join(self.dir, "pulse", "native")
 
     def env(self):
         return {"PULSE_SERVER": self.server}
 
+    def _env(self):
+        env = dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir,
+                   XDG_CONFIG_HOME=os.path.join(self.dir, "config"),
+                   XDG_STATE_HOME=os.path.join(self.dir, "state"))
+        env.pop("PULSE_SERVER", None)
+        return env
+
+    def _spawn(self, name, argv, env=None):
+        log = open(os.path.join(self.dir, f"{name}.log"), "ab")
+        self.procs[name] = subprocess.Popen(argv, env=env or self._env(), stdin=subprocess.DEVNULL,
+                                            stdout=log, stderr=log)
+        log.close()
+
+    def _answers(self):
+        """The null sink is there for PulseAudio clients."""
+        if any(p.poll() is not None for p in self.procs.values()):
+            raise RuntimeError(f"{self.name}: a server ended at start; see {self.dir}/*.log")
+        sinks = subprocess.run(["pactl", "list", "short", "sinks"], capture_output=True,
+                               text=True, env=dict(os.environ, **self.env()),
+                               timeout=TOOL_TIMEOUT).stdout
+        return any(line.split("\t")[1:2] == ["strellan"] for line in sinks.splitlines())
+
     def start(self, rate=None):
         self.rate = rate or self.rate
         shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        env = dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir,
-                   XDG_CONFIG_HOME=self.dir)
-        env.pop("PULSE_SERVER", None)
         os.makedirs(os.path.join(self.dir, "pulse"))
-        with open(os.path.join(self.dir, "pulse", "daemon.conf"), "w") as conf:
-            conf.write(f"default-sample-rate = {self.rate}\nalternate-sample-rate = {self.rate}\n")
-        self.log = open(os.path.join(self.dir, "server.log"), "wb")
-        self.proc = subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-             "--system=no", "--disallow-exit", "--log-target=stderr",
-             "-L", f"module-null-sink sink_name=strellan rate={self.rate}",
-             "-L", f"module-native-protocol-unix socket={self.dir}/native auth-anonymous=1"],
-            env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
-        wait_for(lambda: self.proc.poll() is not None or subprocess.run(
-            ["pactl", "info"], env=dict(os.environ, **self.env()), timeout=TOOL_TIMEOUT,
-            capture_output=True).returncode == 0, "PulseAudio to answer", timeout=60)
-        if self.proc.poll() is not None:
-            raise RuntimeError(f"pulseaudio ended at start; see {self.dir}/server.log")
+        self._configure()
+        self._launch()
+        wait_for(self._answers, f"{self.name} to answer", timeout=60)
         return self
 
+    def _end(self, names, sig):
+        for name in names:
+            proc = self.procs.pop(name, None)
+            if proc:
+                proc.send_signal(signal.SIGCONT)
+                proc.send_signal(sig)
+                proc.wait(timeout=30)
+
     def stop(self):
-        if self.proc:
-            self.resume()
-            self.proc.terminate()
-            self.proc.wait(timeout=30)
-            self.proc = None
-            self.log.close()
+        self._end(list(reversed(self.procs)), signal.SIGTERM)
 
     def kill(self):
         """Gone at once, as a crash leaves it."""
-        self.proc.kill()
-        self.proc.wait(timeout=30)
-        self.proc = None
-        self.log.close()
+        self._end(list(reversed(self.procs)), signal.SIGKILL)
 
     def freeze(self):
         """There, but not answering: stopped."""
-        self.proc.send_signal(signal.SIGSTOP)
+        self.procs[self.pulse_server].send_signal(signal.SIGSTOP)
 
-    def resume(self):
-        if self.proc:
-            self.proc.send_signal(signal.SIGCONT)
+    def restart(self, rate=None):
+        """Gone and back on the same socket, perhaps at another rate."""
+        self.stop()
+        self.start(rate)
 
     def record(self, path):
         return Recording(self, path)
 
 
+class PulseAudio(SoundServer):
+    name = "pulseaudio"
+    pulse_server = "pulseaudio"
+    capture_msec = 5
+
+    def _configure(self):
+        with open(os.path.join(self.dir, "pulse", "daemon.conf"), "w") as conf:
+            conf.write(f"default-sample-rate = {self.rate}\nalternate-sample-rate = {self.rate}\n")
+
+    def _launch(self):
+        # The native protocol's socket where PULSE_SERVER points.
+        self._spawn("pulseaudio", [
+            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+            "--system=no", "--disallow-exit", "--log-target=stderr",
+            "-L", f"module-null-sink sink_name=strellan rate={self.rate}",
+            "-L", f"module-native-protocol-unix socket={self.dir}/pulse/native "
+                  "auth-anonymous=1"])
+
+
+class PipeWire(SoundServer):
+    """PipeWire as Debian's desktops run it: a session D-Bus of its own,
+    pipewire, WirePlumber and pipewire-pulse, which serves PulseAudio's
+    protocol at $XDG_RUNTIME_DIR/pulse/native. The null sink is PipeWire's
+    own node, made by pipewire itself: it stays while pipewire-pulse
+    restarts. WirePlumber looks for no devices (ALSA, Bluetooth, cameras)."""
+
+    name = "pipewire"
+    pulse_server = "pipewire-pulse"
+    # The graph's default cycle (1024 frames at 48 kHz): a shorter capture
+    # would pull the graph into shorter cycles, where PipeWire drops
+    # samples on these machines; a longer one would stretch the cycle
+    # that a stream resuming after silence waits for.
+    capture_msec = 22
+
+    SINK = """context.properties = {{
+    default.clock.rate = {rate}
+    default.clock.allowed-rates = [ {rate} ]
+}}
+context.objects = [
+    {{ factory = adapter
+        args = {{
+            factory.name = support.null-audio-sink
+            node.name = strellan
+            node.description = "Strellan's test sink"
+            media.class = Audio/Sink
+            audio.position = [ FL FR ]
+            monitor.channel-volumes = true
+        }}
+    }}
+]
+"""
+    # WirePlumber 0.4 (Debian 12) reads Lua; 0.5 (Debian 13) profiles.
+    NO_DEVICES = {
+        "wireplumber/main.lua.d/51-strellan.lua":
+            "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+            "libcamera_monitor.enabled = false\n",
+        "wireplumber/bluetooth.lua.d/51-strellan.lua": "bluez_monitor.enabled = false\n",
+        "wireplumber/wireplumber.conf.d/51-strellan.conf":
+            "wireplumber.profiles = { main = { monitor.alsa = disabled monitor.bluez = disabled "
+            "monitor.v4l2 = disabled monitor.libcamera = disabled } }\n",
+    }
+
+    def _env(self):
+        return dict(super()._env(), PIPEWIRE_RUNTIME_DIR=self.dir,
+                    DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.dir, "bus"))
+
+    def _configure(self):
+        files = dict(self.NO_DEVICES)
+        files["pipewire/pipewire.conf.d/51-strellan.conf"] = self.SINK.format(rate=self.rate)
+        for name, text in files.items():
+            path = os.path.join(self.dir, "config", name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w") as f:
+                f.write(text)
+
+    def _launch(self):
+        bus = os.path.join(self.dir, "bus")
+        self._spawn("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                             "--address=unix:path=" + bus])
+        wait_for(lambda: os.path.exists(bus), "the session bus", timeout=30)
+        self._launch_servers()
+
+    def _launch_servers(self):
+        self._spawn("pipewire", ["pipewire"])
+        wait_for(lambda: os.path.exists(os.path.join(self.dir, "pipewire-0")), "pipewire",
+                 timeout=30)
+        self._spawn("wireplumber", ["wireplumber"])
+        self._spawn("pipewire-pulse", ["pipewire-pulse"])
+
+    def restart_pulse(self):
+        """pipewire-pulse alone, as systemctl --user restart pipewire-pulse."""
+        self._end(["pipewire-pulse"], signal.SIGTERM)
+        self._spawn("pipewire-pulse", ["pipewire-pulse"])
+        wait_for(self._answers, "pipewire-pulse to answer again", timeout=60)
+
+    def restart(self, rate=None):
+        """pipewire and WirePlumber, and pipewire-pulse with them, as
+        systemctl --user restart pipewire does; the session bus stays."""
+        self._end(["pipewire-pulse", "wireplumber", "pipewire"], signal.SIGTERM)
+        self.rate = rate or self.rate
+        self._configure()
+        self._launch_servers()
+        wait_for(self._answers, "PipeWire to answer again", timeout=60)
+
+
+@contextlib.contextmanager
+def cores_kept_busy():
+    """Every core kept busy by a spinning process of normal priority, as a
+    build or a browser would keep it, for as long as the block runs."""
+    spinners = [subprocess.Popen(["sh", "-c", "while :; do :; done"])
+                for _ in range(os.cpu_count() or 2)]
+    try:
+        yield
+    finally:
+        for spinner in spinners:
+            spinner.kill()
+            spinner.wait()
+
+
+# The sound server that the sound tests run on: pulseaudio, or pipewire.
+SOUND_SERVER = os.environ.get("STRELLAN_SOUND_SERVER", "pulseaudio")
+
+
+def sound_server():
+    return {"pulseaudio": PulseAudio, "pipewire": PipeWire}[SOUND_SERVER]()
+
+
 class Recording:
-    """parec from the sink's monitor into a file of mono float samples, at
-    48 kHz whatever the sink's rate (the server resamples)."""
+    """parec from the sink's monitor, at 48 kHz whatever the sink's rate (the
+    server resamples), in stereo and made mono here as the mean of the two
+    channels (servers differ in how they mix down), read as they come, each block
+    stamped as it arrives, and kept in a file for people to listen to. Its
+    capture fragment is the server's (capture_msec): a recorder that falls
+    behind loses blocks of its own, which would pass for the program's
+    dropouts."""
 
     RATE = 48000
 
     def __init__(self, server, path):
+        import numpy
         self.path = path
-        self.started = time.monotonic()
-        with open(path, "wb") as out:
-            self.proc = subprocess.Popen(
-                ["parec", "--device=strellan.monitor", "--format=float32le",
-                 f"--rate={self.RATE}", "--channels=1", "--raw", "--latency-msec=5"],
-                env=dict(os.environ, **server.env()), stdout=out, stderr=subprocess.DEVNULL)
-        # Recording once the first bytes arrive.
-        wait_for(lambda: os.path.getsize(path) > 0, "the recording to start", timeout=30)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        self.file = open(path, "wb")
+        self.proc = subprocess.Popen(
+            ["parec", "--device=strellan.monitor", "--format=float32le", f"--rate={self.RATE}",
+             "--channels=2", "--raw", f"--latency-msec={server.capture_msec}"],
+            env=dict(os.environ, **server.env()), stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.lock = threading.Lock()
+        self.data = numpy.zeros(self.RATE * 10, dtype=numpy.float32)
+        self.count = 0
+        self.ends, self.arrivals = [], []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        wait_for(lambda: self.count > 0, "the recording to start", timeout=30)
 
-    def seconds(self):
-        return os.path.getsize(self.path) / 4 / self.RATE
+    def _read(self):
+        import numpy
+        left = b""
+        while True:
+            chunk = os.read(self.proc.stdout.fileno(), 1 << 16)
+            arrived = time.monotonic()
+            if not chunk:
+                break
+            chunk = left + chunk
+            usable = len(chunk) // 8 * 8
+            frames, left = numpy.frombuffer(chunk[:usable], dtype=numpy.float32), chunk[usable:]
+            block = frames.reshape(-1, 2).mean(axis=1, dtype=numpy.float32)
+            self.file.write(block.tobytes())
+            with self.lock:
+                if self.count + len(block) > len(self.data):
+                    self.data = numpy.concatenate((self.data, numpy.zeros_like(self.data)))
+                self.data[self.count:self.count + len(block)] = block
+                self.count += len(block)
+                self.ends.append(self.count)
+                self.arrivals.append(arrived)
+        self.file.close()
+
+    def frames(self):
+        """How many samples have arrived: any sound that an action makes
+        from now on comes after them."""
+        with self.lock:
+            return self.count
+
+    def time_of(self, index):
+        """When the sample at index reached the recorder: the arrival of the
+        block it came in, no earlier than it sounded."""
+        with self.lock:
+            at = bisect.bisect_right(self.ends, index)
+            return self.arrivals[at] if at < len(self.arrivals) else float("nan")
+
+    def samples(self, begin=0, end=None):
+        """A copy of what has arrived, from begin to end."""
+        with self.lock:
+            return self.data[begin:self.count if end is None else min(end, self.count)].copy()
+
+    def wait_for_frames(self, index, what):
+        wait_for(lambda: self.frames() >= index, what)
 
     def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=30)
-
-    def samples(self):
-        import numpy
-        return numpy.fromfile(self.path, dtype=numpy.float32)
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=30)
+        self.reader.join(timeout=30)

@@ -2,9 +2,11 @@
  * audio_out.cpp - the synthesizer's way to the speakers.
  *
  * The PulseAudio stream renders in its own thread (pa_threaded_mainloop),
- * asking the synthesizer for exactly what the server wants, in small
- * periods for a short way from the click to the sound; StreamPauser corks
- * it while nothing sounds.
+ * asking the synthesizer for exactly what the server wants; StreamPauser
+ * corks it while nothing sounds. How much the server holds is chosen for
+ * a steady sound on PulseAudio and on PipeWire alike (see kSinkShareUs);
+ * the quick start after a pause comes from the pauser, which drops what
+ * was queued before the note, not from a short buffer.
  *
  * The first connection is waited for, up to a deadline: a server that does
  * not answer must not hold the window up. Once connected, losing the server
@@ -36,10 +38,33 @@ namespace strellan {
 
 namespace {
 
-/* How much the server holds ahead of what it plays. */
-constexpr pa_usec_t kTargetLatencyUs = 10'000;
+/* The stream's buffering. Both servers split a stream's target length the
+   same way (PA_STREAM_ADJUST_LATENCY): (tlength - 2 * minreq) / 2 is the
+   sink's share, what it mixes ahead (PipeWire's graph cycle, its
+   quantum), and the rest waits in the server for the sink to take.
+
+   The sink's share: PipeWire runs its graph at the largest power-of-two
+   quantum within the shortest share asked for, here 1024 frames at
+   48 kHz, its own default. A shorter share pulls the whole desktop's
+   graph into shorter cycles, and on a small or virtual machine PipeWire
+   then drops samples of any client, pacat's with its 2 s buffer too.
+   What waits in the server: 75 ms, refilled when 25 ms are free, so never
+   less than 50 ms in hand; how late the stream's thread may be, busy or
+   descheduled, before the server has nothing to play. With a 10 ms target
+   a few milliseconds were in hand, and on an idle machine the thread woke
+   6 to 13 ms late now and then: each time a gap of silence in the note.
+   Neither server rewinds what is queued for a note struck while another
+   sounds, so that note, and Stop, are heard after the target length. */
+constexpr pa_usec_t kSinkShareUs = 25'000;
+constexpr pa_usec_t kRefillUs = 25'000;
+constexpr pa_usec_t kTargetLengthUs = 2 * (kSinkShareUs + kRefillUs);
+/* What a resumed stream drops (see StreamPauser) is silence only. */
+static_assert(kTargetLengthUs < StreamPauser::kSilenceBeforePauseSeconds * PA_USEC_PER_SEC);
 
 constexpr int kChannels = 2;
+
+/* The reverb's tail is below -80 dB within a second. */
+constexpr double kEffectsRingSeconds = 1.0;
 
 void DropResult(pa_operation* op)
 {
@@ -75,6 +100,7 @@ private:
     void CreateStream();
     void Disconnect();
     void Lose();
+    void RingOutEffects();
     template <typename Ready>
     bool WaitFor(Ready ready);
     void Render(size_t bytes);
@@ -185,9 +211,11 @@ void PulseOut::CreateStream()
     pa_stream_set_write_callback(stream_, OnWrite, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLengthUs, &format));
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRefillUs, &format));
+    /* Playing starts with the first refill, not once the whole target
+       length is there; after a pause the first write holds it all anyway. */
+    attr.prebuf = attr.minreq;
     attr.fragsize = static_cast<uint32_t>(-1);
     /* Corked while the pauser says so: at the start nothing sounds yet;
        found again on a message, the note is waiting. */
@@ -221,13 +249,26 @@ void PulseOut::Disconnect()
    starts again from paused. Said once per loss, not at every try. */
 void PulseOut::Lose()
 {
-    if (!lossSaid_)
+    fluid_synth_all_sounds_off(synth_, -1);
+    if (!lossSaid_) {
         std::fprintf(stderr, "strellan: lost the sound server; trying again at the next note\n");
+        RingOutEffects();
+    }
     lossSaid_ = true;
     lost_ = true;
     reconnecting_ = false;
-    fluid_synth_all_sounds_off(synth_, -1);
     pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
+}
+
+/* The voices were cut where the server left them, but the reverb's and
+   the chorus's delay lines still hold the cut: rendered on a new stream,
+   they would replay it, a click some 50 ms into the next note and more
+   after it. Rendered away here, in silence, instead. */
+void PulseOut::RingOutEffects()
+{
+    std::vector<float> silence(static_cast<size_t>(rate_ * kEffectsRingSeconds));
+    fluid_synth_write_float(synth_, static_cast<int>(silence.size()), silence.data(), 0, 1,
+                            silence.data(), 0, 1);
 }
 
 /* Waits, with the loop locked, until ready(), a failure or the deadline. */
