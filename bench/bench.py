@@ -1,28 +1,37 @@
 #!/usr/bin/env python3
-"""Strellan's benchmark: one table, measured side by side in one run.
+"""Strellan's benchmark: two tables, measured side by side in one run.
 
-For Strellan on Linux: start-up to window mapped, and to the window and
-the synthesizer's stream at the sound server (the SoundFont loaded);
-resident memory after start-up (with the pitch cache warm, and empty) and
-after 100 Plays; CPU while a note sounds and while silent (10 s each); the
-way from a Play click to the first audible sample at the sound server
-(median and worst of 20, cache warm; and the worst first Play of each
-string with the cache empty); and the worst pitch error of the eight
-strings. The same figures, where they apply, for the fluidsynth
-command-line program on the same SoundFont and sound server, with no
-correction. And start-up to window for strellan.exe under Wine.
+Start-up and memory, for Strellan on Linux: start-up to window mapped, and
+to the window and the synthesizer's stream at the sound server (the
+SoundFont loaded); resident memory after start-up (with the pitch cache
+warm, and empty) and after 100 Plays. The same, where they apply, for the
+fluidsynth command-line program on the same SoundFont, and start-up to
+window for strellan.exe under Wine.
 
-Everything runs on a private Xvfb and a private PulseAudio null sink, as in
-the end-to-end tests, with the program's cache under build/bench. Clicks go
-straight to the X server (XTEST) and the sink's monitor is read as it comes,
-each block timed as it arrives; a latency runs from the button's release
-(when a click acts) to the arrival of the block that holds the first
-audible sample, so it also counts the recorder's own delivery: an upper
-bound.
-Progress goes to standard error; the table to standard output.
+Sound, for Strellan and for the fluidsynth program, each on PulseAudio and
+on PipeWire (with pipewire-pulse): dropouts per minute of sound, with the
+machine quiet and with every core kept busy (the eight strings struck in
+turn, each note searched for gaps and jumps as the sound tests search
+it); the way from a Play to the first audible sample after silence
+(median and worst of 20; Strellan's stream is paused then) and while a
+note still sounds; CPU while a note sounds and while silent (10 s each);
+the worst first Play of a string with the pitch cache empty; and the worst
+pitch error of the eight strings. The fluidsynth program plays with no
+pitch correction, through its stock PulseAudio driver at its default
+periods; its stream never pauses.
+
+Everything runs on a private Xvfb and private sound servers with a null
+sink, as in the end-to-end tests, with the program's cache under
+build/bench. Clicks go straight to the X server (XTEST) on the bench's own
+connection, so the moment a click acts (the button's release) is known;
+a latency runs from then to the arrival of the recorded block that holds
+the first audible sample, so it also counts the recorder's own delivery:
+an upper bound. A note struck again while it sounds (0.9 s on, some
+5 dB below its attack) is found where the level first rises 3 dB above the
+loudest of the 50 ms before the click.
+Progress goes to standard error; the tables to standard output.
 """
 
-import bisect
 import os
 import shutil
 import statistics
@@ -45,10 +54,13 @@ from Xlib.ext import xtest  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(HERE, ".."))
 LINUX = os.path.join(ROOT, "build", "linux", "strellan")
+RES = os.path.join(ROOT, "build", "linux", "strellan.res")
 EXE = os.path.join(ROOT, "build", "windows-x86", "strellan.exe")
 SOUNDFONT = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 STRINGS = layout.reference_strings()
+NOTE_SECONDS = 1.65  # a string's note as the sound tests measure it
+DROPOUT_SECONDS = 40  # of notes, quiet and again loaded
 
 
 def say(text):
@@ -61,10 +73,14 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / CLK_TCK
 
 
-def cpu_percent(pid, seconds=10.0):
-    """Of one core, averaged over the period, threads included."""
+def cpu_percent(pid, seconds=10.0, strike=None):
+    """Of one core, averaged over the period, threads included; strike()
+    called every second when given."""
     c0, t0 = cpu_seconds(pid), time.monotonic()
-    time.sleep(seconds)
+    for _ in range(int(seconds)):
+        if strike:
+            strike()
+        time.sleep(1.0)
     return 100.0 * (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
 
 
@@ -76,70 +92,9 @@ def rss_mib(pid):
     return float("nan")
 
 
-class LiveRecording:
-    """The sink's monitor, read as it arrives: the samples, and for each
-    block the moment it came, so that a sample has a time. Only recent
-    samples are ever put together, so that reading them stays quick and
-    never holds up the reader."""
-
-    BLOCK = 64  # frames a read: 1.3 ms
-
-    def __init__(self, sound):
-        self.proc = subprocess.Popen(
-            ["parec", "--device=strellan.monitor", "--format=float32le",
-             f"--rate={audio.RATE}", "--channels=1", "--raw", "--latency-msec=1"],
-            env=dict(os.environ, **sound.env()), stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL)
-        self.blocks, self.ends, self.arrived = [], [], []
-        self.lock = threading.Lock()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        wait_for(lambda: self.frames() > 0, "the recording to start", timeout=30)
-
-    def _read(self):
-        total = 0
-        while True:
-            data = self.proc.stdout.read(self.BLOCK * 4)
-            if not data:
-                return
-            now = time.monotonic()
-            block = numpy.frombuffer(data, dtype=numpy.float32)
-            total += len(block)
-            with self.lock:
-                self.blocks.append(block)
-                self.ends.append(total)
-                self.arrived.append(now)
-
-    def frames(self):
-        with self.lock:
-            return self.ends[-1] if self.ends else 0
-
-    def since(self, index):
-        """The samples from index on (index counts from the start)."""
-        with self.lock:
-            first = bisect.bisect_right(self.ends, index)
-            blocks = self.blocks[first:]
-            begin = self.ends[first - 1] if first else 0
-        if not blocks:
-            return numpy.zeros(0, dtype=numpy.float32)
-        return numpy.concatenate(blocks)[index - begin:]
-
-    def time_of(self, index):
-        """When the sample at index reached the recorder: the arrival of the
-        block it came in. The server renders in bursts, so no finer time can
-        be told; it is no earlier than the sound was made."""
-        with self.lock:
-            at = bisect.bisect_right(self.ends, index)
-            return self.arrived[at] if at < len(self.arrived) else float("nan")
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=30)
-
-
 def wait_silent(rec, seconds):
     n = int(seconds * audio.RATE)
-    wait_for(lambda: rec.frames() > n and audio.peak_dbfs(rec.since(rec.frames() - n)) < -100,
+    wait_for(lambda: rec.frames() > n and audio.peak_dbfs(rec.samples(rec.frames() - n)) < -100,
              "silence", timeout=30)
 
 
@@ -147,14 +102,20 @@ def strike(rec, trigger, seconds=0.0):
     """trigger() returns the moment it acted; the time from then to the
     first audible sample, and the note's samples from there for seconds."""
     mark = rec.frames()
-
-    def onset():
-        found = audio.onset(rec.since(mark))
-        return None if found is None else mark + found
     acted = trigger()
-    start = wait_for(onset, "the note")
-    wait_for(lambda: rec.frames() >= start + int(seconds * audio.RATE), "the note's length")
-    return rec.time_of(start) - acted, rec.since(start)[:int(seconds * audio.RATE)]
+    start = wait_for(lambda: rec.onset(mark), "the note")
+    rec.wait_for_frames(start + int(seconds * audio.RATE), "the note's length")
+    return rec.time_of(start) - acted, rec.samples(start, start + int(seconds * audio.RATE))
+
+
+def strike_over(rec, trigger):
+    """The time from trigger() to a new note rising over one that sounds."""
+    mark = rec.frames()
+    before = float(numpy.max(numpy.abs(rec.samples(mark - audio.RATE // 20, mark))))
+    acted = trigger()
+    start = wait_for(lambda: rec.onset(mark, 1.4 * before),
+                     "the new note")
+    return rec.time_of(start) - acted
 
 
 def pitch_error(samples, note):
@@ -185,7 +146,6 @@ class StartWatch:
     new stream (pactl subscribe), each stamped as it arrives."""
 
     def __init__(self, x, env=None):
-        self.x = x
         self.conn = xdisplay.Display(x.name)
         self.conn.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)
         self.conn.sync()
@@ -205,8 +165,7 @@ class StartWatch:
         deadline = t0 + timeout
         while time.monotonic() < deadline:
             while self.conn.pending_events():
-                e = self.conn.next_event()
-                if e.type == X.MapNotify:
+                if self.conn.next_event().type == X.MapNotify:
                     return time.monotonic()
             time.sleep(0.0005)
         raise AssertionError("no window mapped")
@@ -247,149 +206,166 @@ def time_to_window(x, argv, cwd, env, runs, timeout=harness.START_TIMEOUT, sound
 
 
 class Strellan:
-    """One run of the Linux program, its controls found by the template."""
+    """One run of the Linux program, through the harness; its clicks timed."""
 
-    def __init__(self, x, env):
-        self.x = x
-        self.proc = subprocess.Popen([LINUX], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        self.window = wait_for(lambda: x.find_windows("Strellan"), "the window")[0]
-        self.gx, self.gy, self.width, self.height = x.geometry(self.window)
-        self.layout = harness.Layout(layout.template_from_res(
-            os.path.join(ROOT, "build", "linux", "strellan.res")))
+    def __init__(self, x, env, name):
+        self.run = harness.Run(x, harness.Layout(layout.template_from_res(RES)), name,
+                               lambda folder, out, extra: harness.start_process(
+                                   [LINUX], folder, dict(env, **extra), out), log=False)
+        self.pid = self.run.proc.pid
         self.clicker = Clicker(x)
 
-    def point(self, name):
-        du_x, du_y = self.layout.control(name).centre()
-        t = self.layout.template
-        return (self.gx + round(du_x * self.width / t.cx),
-                self.gy + round(du_y * self.height / t.cy))
-
     def click(self, name):
-        return self.clicker.click(self.point(name))
+        return self.clicker.click(self.run.point(name))
+
+    def choose(self, string):
+        self.click(string)
+
+    def play(self):
+        return self.click("Play")
+
+    def stop(self):
+        self.click("Stop")
 
     def exit(self):
-        self.x.send_delete_window(self.window)
+        self.run.x_server.send_delete_window(self.run.window)
+        self.run.proc.wait(timeout=60)
+
+
+class FluidSynth:
+    """The stock fluidsynth program, fed on its command line, as Strellan
+    plays: the guitar, a note at full velocity, All Notes Off."""
+
+    def __init__(self, env):
+        self.proc = subprocess.Popen(
+            ["fluidsynth", "-q", "-a", "pulseaudio", "-g", "1.25", "-o", "shell.prompt=",
+             SOUNDFONT], env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, text=True)
+        self.pid = self.proc.pid
+        self.note = 40
+        self.send("prog 0 26")
+        time.sleep(1.0)
+
+    def send(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        return time.monotonic()
+
+    def choose(self, string):
+        self.note = layout_note(string)
+
+    def play(self):
+        return self.send(f"noteon 0 {self.note} 127")
+
+    def stop(self):
+        self.send("cc 0 123 0")
+
+    def exit(self):
+        self.send("quit")
         self.proc.wait(timeout=60)
 
 
-def strings_played(run, rec):
-    """Each string struck once: the worst first-strike latency and the worst
-    pitch error."""
-    lat, errors = [], []
+def layout_note(pitch):
+    return next(s.note for s in STRINGS if s.pitch == pitch)
+
+
+def strings_played(player, rec):
+    """Each string struck once: the worst first-strike latency, the worst
+    pitch error, and the dropouts heard."""
+    lat, errors, dropouts = [], [], 0
     for s in STRINGS:
-        run.click(s.pitch)
+        player.choose(s.pitch)
         wait_silent(rec, 0.3)
-        latency, note = strike(rec, lambda: run.click("Play"), 1.65)
+        latency, note = strike(rec, player.play, NOTE_SECONDS)
         lat.append(latency)
         errors.append(pitch_error(note, s.note))
-        run.click("Stop")
+        dropouts += len(audio.dropouts(note))
+        player.stop()
     say("  first strikes: " + ", ".join(f"{s.pitch} {t * 1000:.1f} ms {e:+.2f} cents"
                                        for s, t, e in zip(STRINGS, lat, errors)))
-    return max(lat), max(errors, key=abs)
+    return max(lat), max(errors, key=abs), dropouts
 
 
-def bench_strellan(x, sound, env):
-    row = {}
-    cache = os.path.join(harness.build_dir(), "cache")
-    env = dict(env, XDG_CACHE_HOME=cache)
-    rec = LiveRecording(sound)
+def dropouts_per_minute(player, rec):
+    """The eight strings in turn for DROPOUT_SECONDS of notes."""
+    found, notes = 0, 0
+    while notes * NOTE_SECONDS < DROPOUT_SECONDS:
+        s = STRINGS[notes % len(STRINGS)]
+        player.choose(s.pitch)
+        wait_silent(rec, 0.2)
+        found += len(audio.dropouts(strike(rec, player.play, NOTE_SECONDS)[1]))
+        player.stop()
+        notes += 1
+    return 60.0 * found / (notes * NOTE_SECONDS)
 
-    say("Strellan: the first run, the pitch cache empty")
-    shutil.rmtree(cache, ignore_errors=True)
-    run = Strellan(x, env)
-    time.sleep(0.5)  # start-up settles
-    row["rss_start_cold"] = rss_mib(run.proc.pid)
-    row["lat_first_cold"], _ = strings_played(run, rec)
-    run.exit()
 
-    say("Strellan: start-up to window and to the SoundFont loaded")
-    row["start"], row["ready"] = time_to_window(x, [LINUX], ROOT, env, 10, sound=True)
-
-    say("Strellan: memory, latency, pitch and CPU with the cache warm")
-    run = Strellan(x, env)
-    time.sleep(0.5)  # start-up settles
-    row["rss_start"] = rss_mib(run.proc.pid)
-    _, row["pitch_worst"] = strings_played(run, rec)
-    run.click("E2")
-    lat = []
+def bench_sound(player, rec, row):
+    """The sound figures of one program on one server, into row."""
+    _, row["pitch_worst"], _ = strings_played(player, rec)
+    say("  dropouts, quiet")
+    row["drop_quiet"] = dropouts_per_minute(player, rec)
+    say("  dropouts, every core busy")
+    with harness.cores_kept_busy():
+        row["drop_loaded"] = dropouts_per_minute(player, rec)
+    say("  Play->sound after silence, and while a note sounds")
+    player.choose("E2")
+    after, over = [], []
     for _ in range(20):
         wait_silent(rec, 0.4)
-        lat.append(strike(rec, lambda: run.click("Play"))[0])
-        run.click("Stop")
-    row["lat_median"], row["lat_worst"] = statistics.median(lat), max(lat)
-
-    run.click("Play")
-    c0, t0 = cpu_seconds(run.proc.pid), time.monotonic()
-    for _ in range(10):
-        time.sleep(1.0)
-        run.click("Play")
-    row["cpu_sound"] = 100.0 * (cpu_seconds(run.proc.pid) - c0) / (time.monotonic() - t0)
-    run.click("Stop")
+        after.append(strike(rec, player.play, 0.9)[0])
+        over.append(strike_over(rec, player.play))
+        player.stop()
+    row["lat_median"], row["lat_worst"] = statistics.median(after), max(after)
+    row["over_median"], row["over_worst"] = statistics.median(over), max(over)
+    say("  CPU")
+    row["cpu_sound"] = cpu_percent(player.pid, strike=player.play)
+    player.stop()
     wait_silent(rec, 1.0)
-    row["cpu_silent"] = cpu_percent(run.proc.pid)
-
-    for _ in range(100):
-        run.click("Play")
-    time.sleep(0.5)
-    row["rss_100"] = rss_mib(run.proc.pid)
-    run.exit()
-    rec.stop()
-    return row
+    row["cpu_silent"] = cpu_percent(player.pid)
 
 
-def bench_fluidsynth(sound, env):
-    """The stock fluidsynth program, its PulseAudio driver at its default
-    periods, fed on its command line."""
-    row = {"start": None}
-    rec = LiveRecording(sound)
-    proc = subprocess.Popen(["fluidsynth", "-q", "-a", "pulseaudio", "-g", "1.25", "-o",
-                             "shell.prompt=", SOUNDFONT], env=env, stdin=subprocess.PIPE,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
+def bench_server(x, sound, first):
+    """Strellan and fluidsynth on one sound server: two rows. With first,
+    the start-up and memory figures and the empty cache's first strikes."""
+    env = dict(os.environ, DISPLAY=x.name, XDG_CACHE_HOME=os.path.join(harness.build_dir(),
+                                                                         "cache"), **sound.env())
+    rec = sound.record(os.path.join(harness.build_dir(), f"{sound.name}.f32"))
+    strellan, fluid = {}, {}
+    try:
+        if first:
+            say(f"Strellan on {sound.name}: the first run, the pitch cache empty")
+            shutil.rmtree(env["XDG_CACHE_HOME"], ignore_errors=True)
+            run = Strellan(x, env, "bench-cold")
+            time.sleep(0.5)  # start-up settles
+            strellan["rss_start_cold"] = rss_mib(run.pid)
+            strellan["lat_first_cold"], _, _ = strings_played(run, rec)
+            run.exit()
+            say("Strellan: start-up to window and to the SoundFont loaded")
+            strellan["start"], strellan["ready"] = time_to_window(x, [LINUX], ROOT, env, 10,
+                                                                  sound=True)
+        say(f"Strellan on {sound.name}")
+        run = Strellan(x, env, "bench-warm")
+        time.sleep(0.5)
+        strellan["rss_start"] = rss_mib(run.pid)
+        bench_sound(run, rec, strellan)
+        for _ in range(100):
+            run.play()
+        time.sleep(0.5)
+        strellan["rss_100"] = rss_mib(run.pid)
+        run.exit()
 
-    def send(line):
-        proc.stdin.write(line + "\n")
-        proc.stdin.flush()
-        return time.monotonic()
-
-    send("prog 0 26")
-    time.sleep(1.0)
-    row["rss_start"] = rss_mib(proc.pid)
-
-    say("fluidsynth: pitch")
-    errors = []
-    for s in STRINGS:
-        wait_silent(rec, 0.3)
-        _, note = strike(rec, lambda: send(f"noteon 0 {s.note} {s.velocity}"), 1.65)
-        errors.append(pitch_error(note, s.note))
-        send("cc 0 123 0")
-    row["pitch_worst"] = max(errors, key=abs)
-
-    say("fluidsynth: latency and CPU")
-    lat = []
-    for _ in range(20):
-        wait_silent(rec, 0.4)
-        lat.append(strike(rec, lambda: send("noteon 0 40 127"))[0])
-        send("cc 0 123 0")
-    row["lat_median"], row["lat_worst"] = statistics.median(lat), max(lat)
-
-    send("noteon 0 40 127")
-    c0, t1 = cpu_seconds(proc.pid), time.monotonic()
-    for _ in range(10):
-        time.sleep(1.0)
-        send("noteon 0 40 127")
-    row["cpu_sound"] = 100.0 * (cpu_seconds(proc.pid) - c0) / (time.monotonic() - t1)
-    send("cc 0 123 0")
-    wait_silent(rec, 1.0)
-    row["cpu_silent"] = cpu_percent(proc.pid)
-    for _ in range(100):
-        send("noteon 0 40 127")
-    time.sleep(0.5)
-    row["rss_100"] = rss_mib(proc.pid)
-    send("quit")
-    proc.wait(timeout=60)
-    rec.stop()
-    return row
+        say(f"fluidsynth on {sound.name}")
+        player = FluidSynth(env)
+        fluid["rss_start"] = rss_mib(player.pid)
+        bench_sound(player, rec, fluid)
+        for _ in range(100):
+            player.play()
+        time.sleep(0.5)
+        fluid["rss_100"] = rss_mib(player.pid)
+        player.exit()
+    finally:
+        rec.stop()
+    return strellan, fluid
 
 
 def bench_wine(x):
@@ -413,38 +389,54 @@ def fmt(value, unit, scale=1.0, digits=1, signed=False):
     return f"{value * scale:{'+' if signed else ''}.{digits}f} {unit}"
 
 
-def main():
-    os.environ["STRELLAN_BUILD_DIR"] = os.path.join(ROOT, "build", "bench")
-    os.makedirs(harness.build_dir(), exist_ok=True)
-    x = harness.XServer().start()
-    sound = harness.PulseAudio().start()
-    env = dict(os.environ, DISPLAY=x.name, **sound.env())
-    try:
-        rows = [("Strellan (Linux)", bench_strellan(x, sound, env)),
-                ("fluidsynth CLI", bench_fluidsynth(sound, env))]
-        if "--no-wine" not in sys.argv:
-            rows.append(("strellan.exe (Wine)", bench_wine(x)))
-    finally:
-        sound.stop()
-        x.stop()
-
-    cols = [("start-up to window", "start", "ms", 1000, 0, False),
-            ("start-up to window + SoundFont loaded", "ready", "ms", 1000, 0, False),
-            ("RSS at start", "rss_start", "MiB", 1, 1, False),
-            ("RSS at start, cache empty", "rss_start_cold", "MiB", 1, 1, False),
-            ("RSS after 100 Plays", "rss_100", "MiB", 1, 1, False),
-            ("CPU sounding", "cpu_sound", "%", 1, 2, False),
-            ("CPU silent", "cpu_silent", "%", 1, 2, False),
-            ("Play->sound median", "lat_median", "ms", 1000, 1, False),
-            ("Play->sound worst", "lat_worst", "ms", 1000, 1, False),
-            ("first Play->sound worst, cache empty", "lat_first_cold", "ms", 1000, 1, False),
-            ("worst pitch error of the 8 strings", "pitch_worst", "cents", 1, 2, True)]
+def table(rows, cols):
     print("| | " + " | ".join(c[0] for c in cols) + " |")
     print("|---" * (len(cols) + 1) + "|")
     for name, row in rows:
         print(f"| {name} | " + " | ".join(fmt(row.get(key), unit, scale, digits, signed)
                                           for _, key, unit, scale, digits, signed in cols)
               + " |")
+    print()
+
+
+def main():
+    os.environ["STRELLAN_BUILD_DIR"] = os.path.join(ROOT, "build", "bench")
+    os.makedirs(harness.build_dir(), exist_ok=True)
+    x = harness.XServer().start()
+    sound_rows, start_rows = [], []
+    try:
+        for server in [harness.PulseAudio(), harness.PipeWire()]:
+            server.start()
+            try:
+                strellan, fluid = bench_server(x, server, first=not sound_rows)
+            finally:
+                server.stop()
+            sound_rows += [(f"Strellan, {server.name}", strellan),
+                           (f"fluidsynth CLI, {server.name}", fluid)]
+            if len(start_rows) == 0:
+                start_rows = [("Strellan (Linux)", strellan), ("fluidsynth CLI", fluid)]
+        if "--no-wine" not in sys.argv:
+            start_rows.append(("strellan.exe (Wine)", bench_wine(x)))
+    finally:
+        x.stop()
+
+    table(start_rows, [
+        ("start-up to window", "start", "ms", 1000, 0, False),
+        ("start-up to window + SoundFont loaded", "ready", "ms", 1000, 0, False),
+        ("RSS at start", "rss_start", "MiB", 1, 1, False),
+        ("RSS at start, cache empty", "rss_start_cold", "MiB", 1, 1, False),
+        ("RSS after 100 Plays", "rss_100", "MiB", 1, 1, False)])
+    table(sound_rows, [
+        ("dropouts per minute, quiet", "drop_quiet", "", 1, 1, False),
+        ("dropouts per minute, cores busy", "drop_loaded", "", 1, 1, False),
+        ("Play->sound after silence, median", "lat_median", "ms", 1000, 1, False),
+        ("worst", "lat_worst", "ms", 1000, 1, False),
+        ("Play->sound while a note sounds, median", "over_median", "ms", 1000, 1, False),
+        ("worst", "over_worst", "ms", 1000, 1, False),
+        ("first Play->sound worst, cache empty", "lat_first_cold", "ms", 1000, 1, False),
+        ("CPU sounding", "cpu_sound", "%", 1, 2, False),
+        ("CPU silent", "cpu_silent", "%", 1, 2, False),
+        ("worst pitch error of the 8 strings", "pitch_worst", "cents", 1, 2, True)])
 
 
 if __name__ == "__main__":

@@ -428,7 +428,7 @@ class SoundServer:
 class PulseAudio(SoundServer):
     name = "pulseaudio"
     pulse_server = "pulseaudio"
-    capture_msec = 5
+    capture_frames = 240  # 5 ms
 
     def _configure(self):
         with open(os.path.join(self.dir, "pulse", "daemon.conf"), "w") as conf:
@@ -453,11 +453,11 @@ class PipeWire(SoundServer):
 
     name = "pipewire"
     pulse_server = "pipewire-pulse"
-    # The graph's default cycle (1024 frames at 48 kHz): a shorter capture
-    # would pull the graph into shorter cycles, where PipeWire drops
-    # samples on these machines; a longer one would stretch the cycle
-    # that a stream resuming after silence waits for.
-    capture_msec = 22
+    # One graph cycle at PipeWire's default quantum, so that every cycle's
+    # samples come at once: a shorter capture would pull the graph into
+    # shorter cycles, where PipeWire drops samples on these machines; a
+    # longer one would stretch the cycle, or deliver two at a time.
+    capture_frames = 1024
 
     SINK = """context.properties = {{
     default.clock.rate = {rate}
@@ -557,7 +557,7 @@ class Recording:
     server resamples), in stereo and made mono here as the mean of the two
     channels (servers differ in how they mix down), read as they come, each block
     stamped as it arrives, and kept in a file for people to listen to. Its
-    capture fragment is the server's (capture_msec): a recorder that falls
+    capture fragment is the server's (capture_frames): a recorder that falls
     behind loses blocks of its own, which would pass for the program's
     dropouts."""
 
@@ -570,7 +570,7 @@ class Recording:
         self.file = open(path, "wb")
         self.proc = subprocess.Popen(
             ["parec", "--device=strellan.monitor", "--format=float32le", f"--rate={self.RATE}",
-             "--channels=2", "--raw", f"--latency-msec={server.capture_msec}"],
+             "--channels=2", "--raw", f"--latency={server.capture_frames * 8}"],
             env=dict(os.environ, **server.env()), stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL)
         self.lock = threading.Lock()
@@ -620,6 +620,14 @@ class Recording:
         """A copy of what has arrived, from begin to end."""
         with self.lock:
             return self.data[begin:self.count if end is None else min(end, self.count)].copy()
+
+    def onset(self, mark=0, threshold=None):
+        """The index of the first sample from mark on that is heard (above
+        the threshold, silence's unless said), or None. Only what came
+        after mark is looked at: the reader waits while it is copied."""
+        import audio
+        found = audio.onset(self.samples(mark), 0, threshold or audio.SILENCE)
+        return None if found is None else mark + found
 
     def wait_for_frames(self, index, what):
         wait_for(lambda: self.frames() >= index, what)

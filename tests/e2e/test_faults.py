@@ -75,7 +75,7 @@ class Faults(unittest.TestCase):
         mark = rec.frames()
         clicked = time.monotonic()
         run.click("Play")
-        start = wait_for(lambda: audio.onset(rec.samples(), mark), "the note to sound")
+        start = wait_for(lambda: rec.onset(mark), "the note to sound")
         heard = rec.time_of(start) - clicked
         rec.wait_for_frames(start + int(1.3 * audio.RATE), "the note to be recorded")
         found = audio.dropouts(rec.samples(start, start + int(1.3 * audio.RATE)))
@@ -145,7 +145,7 @@ class Faults(unittest.TestCase):
         run = self.start()
         rec = self.record("before")
         run.click("Play")
-        wait_for(lambda: audio.onset(rec.samples()), "the note to sound")
+        wait_for(lambda: rec.onset(), "the note to sound")
         rec.stop()
         self.sound.kill()
 

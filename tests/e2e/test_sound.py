@@ -75,7 +75,7 @@ class Sounding(unittest.TestCase):
         which must hold no dropout."""
         mark = rec.frames()
         run.click("Play")
-        start = wait_for(lambda: audio.onset(rec.samples(), mark), f"{name} to sound")
+        start = wait_for(lambda: rec.onset(mark), f"{name} to sound")
         rec.wait_for_frames(start + int(seconds * audio.RATE), f"{name} to be recorded")
         note = rec.samples(start, start + int(seconds * audio.RATE))
         found = audio.dropouts(note)
@@ -136,7 +136,7 @@ class Sounding(unittest.TestCase):
         # A wrong sound would start within milliseconds: a second of the
         # recording after the clicks must hold none.
         rec.wait_for_frames(rec.frames() + audio.RATE, "a second of recording after the clicks")
-        self.assertIsNone(audio.onset(rec.samples(), mark))
+        self.assertIsNone(rec.onset(mark))
         # The clicks did land: Play sounds the last string chosen.
         note = self.play_and_measure(run, rec, "F#1")
         f = audio.fundamental(note[int(0.3 * audio.RATE):])
