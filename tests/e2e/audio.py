@@ -101,6 +101,16 @@ def dropouts(note):
     return sorted(((attack + s) / RATE, n / RATE) for s, n in found)
 
 
+def dropped_cycles(found, cycle_seconds):
+    """Those of found that are a sound server's graph cycle lost, or the
+    larger part of one: a gap of 0.4 to 1.03 cycles (a whole cycle at the
+    stream's rate; 10.2 ms of a 23.2 ms cycle when resampled to 44.1 kHz),
+    with the jumps in the 5 ms either side of it."""
+    gaps = [(t, n) for t, n in found if 0.4 * cycle_seconds <= n <= 1.03 * cycle_seconds]
+    return [(t, n) for t, n in found
+            if any(g - 0.005 <= t <= g + m + 0.005 for g, m in gaps)]
+
+
 def describe_dropouts(name, found):
     return f"{name}: " + ", ".join(
         f"{'a gap of %.1f ms' % (n * 1000) if n else 'a jump'} at {t * 1000:.1f} ms"

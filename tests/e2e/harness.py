@@ -15,6 +15,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -424,6 +425,21 @@ class SoundServer:
     def record(self, path):
         return Recording(self, path)
 
+    def wait_for_stream(self):
+        """Until Strellan's stream is at the server: its MIDI open is over,
+        and its start-up with it (E2 is checked right after)."""
+        def there():
+            inputs = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True,
+                                    text=True, env=dict(os.environ, **self.env()),
+                                    timeout=TOOL_TIMEOUT).stdout
+            return 'application.name = "Strellan"' in inputs
+        wait_for(there, "Strellan's stream at the sound server", timeout=START_TIMEOUT)
+
+    def excused(self, found):
+        """Those of a note's dropouts that the server itself makes on this
+        machine, whatever plays: none."""
+        return []
+
 
 class PulseAudio(SoundServer):
     name = "pulseaudio"
@@ -458,6 +474,7 @@ class PipeWire(SoundServer):
     # shorter cycles, where PipeWire drops samples on these machines; a
     # longer one would stretch the cycle, or deliver two at a time.
     capture_frames = 1024
+    QUANTUM = 1024  # PipeWire's default graph cycle, which Strellan's stream keeps
 
     SINK = """context.properties = {{
     default.clock.rate = {rate}
@@ -514,6 +531,13 @@ context.objects = [
         self._spawn("wireplumber", ["wireplumber"])
         self._spawn("pipewire-pulse", ["pipewire-pulse"])
 
+    def excused(self, found):
+        """A graph cycle lost, or most of one: on small and virtual machines
+        PipeWire now and then drops one for every client, pacat with its
+        2 s buffer too (test_sound's control hears it)."""
+        import audio
+        return audio.dropped_cycles(found, self.QUANTUM / self.rate)
+
     def restart_pulse(self):
         """pipewire-pulse alone, as systemctl --user restart pipewire-pulse."""
         self._end(["pipewire-pulse"], signal.SIGTERM)
@@ -542,6 +566,24 @@ def cores_kept_busy():
         for spinner in spinners:
             spinner.kill()
             spinner.wait()
+
+
+def assert_clean(test, sound, rec, name, start, count):
+    """The count samples from start, a note's, hold no dropout but one
+    graph cycle that the server itself lost (at most once a test, said on
+    stderr); the note's samples."""
+    import audio
+    note = rec.samples(start, start + count)
+    found = audio.dropouts(note)
+    excused = sound.excused(found)
+    if excused and not getattr(test, "cycle_excused", False):
+        test.cycle_excused = True
+        print(f"\n{sound.name} lost a graph cycle in {name}, as it does for any client "
+              f"here: {audio.describe_dropouts(name, excused)}", file=sys.stderr)
+        found = [d for d in found if d not in excused]
+    test.assertEqual(found, [], audio.describe_dropouts(
+        f"{name}, struck {start / audio.RATE:.3f} s into {rec.path}", found))
+    return note
 
 
 # The sound server that the sound tests run on: pulseaudio, or pipewire.

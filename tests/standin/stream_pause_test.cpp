@@ -1,5 +1,6 @@
 // When the sound stream pauses and resumes: after 200 ms of rendered
-// silence, and at the next message, dropping the stale silence first.
+// silence, and at the next message that sounds, dropping the stale silence
+// first.
 #include "platform/linux/winmm/stream_pause.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +25,11 @@ TEST(StreamPause, StartsPausedAndTheFirstMessageResumesWithNothingStale)
     RecordingStream stream;
     strellan::StreamPauser pauser(stream, 48000);
     EXPECT_TRUE(pauser.paused());
-    pauser.Wake();
+    pauser.Wake(false); // the program change: nothing to hear yet
+    EXPECT_TRUE(stream.calls.empty());
+    pauser.Wake(true); // the note
     EXPECT_EQ(stream.calls, (Calls{"drop", "resume"}));
-    pauser.Wake(); // already running: nothing more
+    pauser.Wake(true); // already running: nothing more
     EXPECT_EQ(stream.calls, (Calls{"drop", "resume"}));
 }
 
@@ -36,7 +39,7 @@ TEST(StreamPause, PausesAfter200MsOfSilenceAtAnyRate)
         SCOPED_TRACE(rate);
         RecordingStream stream;
         strellan::StreamPauser pauser(stream, rate);
-        pauser.Wake();
+        pauser.Wake(true);
         stream.calls.clear();
 
         const auto frames200ms = static_cast<std::size_t>(rate / 5);
@@ -56,21 +59,21 @@ TEST(StreamPause, SoundOrAMessageStartsTheSilenceAgain)
 {
     RecordingStream stream;
     strellan::StreamPauser pauser(stream, 48000);
-    pauser.Wake();
+    pauser.Wake(true);
     stream.calls.clear();
 
     pauser.Rendered(9000, false);
     pauser.Rendered(64, true); // a voice again
     pauser.Rendered(9000, false);
     EXPECT_TRUE(stream.calls.empty());
-    pauser.Wake(); // Play while running: the silence counts from here
+    pauser.Wake(false); // Stop while running: the silence counts from here
     pauser.Rendered(9599, false);
     EXPECT_TRUE(stream.calls.empty());
     pauser.Rendered(1, false);
     EXPECT_EQ(stream.calls, Calls{"pause"});
 
     // The next Play after the pause: stale silence dropped, then resumed.
-    pauser.Wake();
+    pauser.Wake(true);
     EXPECT_EQ(stream.calls, (Calls{"pause", "drop", "resume"}));
     EXPECT_FALSE(pauser.paused());
 }

@@ -350,7 +350,7 @@ void PulseOut::Wake()
         if (!Connect())
             Lose();
     }
-    pauser_->Wake();
+    pauser_->Wake(fluid_synth_get_active_voice_count(synth_) > 0);
     pa_threaded_mainloop_unlock(loop_);
 }
 

@@ -21,7 +21,7 @@ public:
     virtual bool Start(fluid_synth_t* synth) = 0;
 
     /* Called, on the program's thread, after every MIDI message: resume a
-       paused stream. */
+       paused stream once a voice sounds. */
     virtual void Wake() = 0;
 };
 

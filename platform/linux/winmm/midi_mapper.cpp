@@ -19,8 +19,6 @@
 #include <cstdio>
 #include <future>
 #include <memory>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace strellan {
 
@@ -30,9 +28,6 @@ namespace {
    server that works, short enough that a hung one does not keep the
    window waiting. */
 constexpr double kServerTimeoutSeconds = 1.5;
-
-/* The synthesizer's thread yields to the window's at start-up. */
-constexpr int kWarmUpNiceness = 10;
 
 struct Mapper {
     std::unique_ptr<Synthesizer> synth;
@@ -121,12 +116,10 @@ extern "C" {
 void WinmmProcessAttach(void)
 {
     SilenceFluidSynthLog();
-    g_warmingUp = std::async(std::launch::async, [] {
-        /* Behind the window in the queue for the processor: the window
-           first, then the sound. */
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWarmUpNiceness);
-        return MakeSynthesizer();
-    });
+    /* At the window's own priority: the window waits for it in
+       midiOutOpen, and a thread of lower priority would keep it waiting
+       for seconds on a machine that is busy. */
+    g_warmingUp = std::async(std::launch::async, MakeSynthesizer);
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,

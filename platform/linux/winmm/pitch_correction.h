@@ -11,39 +11,35 @@
  * FluidSynth renders pitch in whole cents, the error left is the measured
  * one's distance to the nearest whole cent: half a cent at the most.
  *
- * A key is measured the first time it is struck, quickly, before the note
- * (a few milliseconds); then every key of the preset, that one again among
- * them, at leisure in the background, which tells a note that wanders
- * (with its chorus, say) more surely. With the cache warm, nothing is
- * measured and no second synthesizer is loaded. The pitch of a key is
- * taken to be the same at every velocity, as it is in the General MIDI
- * SoundFonts measured (within 0.02 cent).
+ * A key is measured the first time it is struck, on the way to its note:
+ * its render, effects and all, and one pitch estimate a window take a few
+ * milliseconds. The measuring synthesizer is loaded with the SoundFont when
+ * nothing is known of it yet (so the first note does not wait for it), or
+ * at the first key not yet known, and kept while the program runs; with
+ * the cache warm, nothing is measured and no second synthesizer is loaded.
+ * Everything runs on the thread that plays: no lock is shared with the
+ * stream's thread, and nothing of lower priority holds what a note needs.
+ * The pitch of a key is taken to be the same at every velocity, as it is
+ * in the General MIDI SoundFonts measured (within 0.02 cent).
  */
 #ifndef STRELLAN_PLATFORM_LINUX_WINMM_PITCH_CORRECTION_H
 #define STRELLAN_PLATFORM_LINUX_WINMM_PITCH_CORRECTION_H
 
 #include <fluidsynth.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 
 namespace strellan {
 
 /* The fundamental of a steady note, in Hz: the median of aubio's YIN
-   estimates that it is sure of, from start on; 0 when it finds none.
-   Quick: one estimate a window (about 1 ms for 1.5 s of sound); else one
-   every 512 samples over windows of 8192, as the sound tests measure. */
-double MeasurePitchHz(const float* samples, std::size_t count, double sampleRate, std::size_t start,
-                      bool quick);
+   estimates that it is sure of, one a window from start on (about 1 ms
+   for 1.5 s of sound); 0 when it finds none. */
+double MeasurePitchHz(const float* samples, std::size_t count, double sampleRate,
+                      std::size_t start);
 
 /* The error that a preset's key is rendered with, in cents from equal
    temperament at A4 = 440 Hz, by bank, program and key; nothing for a key
@@ -52,10 +48,9 @@ double MeasurePitchHz(const float* samples, std::size_t count, double sampleRate
 class PitchTable {
 public:
     using Key = std::tuple<int, int, int>;
-    struct Entry {
-        std::optional<double> cents;
-        bool quick = false; /* to be measured again at leisure */
-    };
+    /* The error in cents; none for a key measured and found to have no
+       pitch that can be corrected. */
+    using Cents = std::optional<double>;
 
     /* The cache file for a SoundFont as it is now (its path, size and
        time of change) at a sample rate, under the cache directory. */
@@ -71,17 +66,15 @@ public:
 
     const std::string& path() const { return path_; }
     bool Has(Key k) const { return entries_.count(k) != 0; }
-    /* Measured at leisure (or found unmeasurable). */
-    bool HasPrecise(Key k) const;
-    std::optional<double> Get(Key k) const;
-    void Set(Key k, Entry e) { entries_[k] = e; }
+    Cents Get(Key k) const;
+    void Set(Key k, Cents cents) { entries_[k] = cents; }
     std::size_t size() const { return entries_.size(); }
-    const std::map<Key, Entry>& entries() const { return entries_; }
+    const std::map<Key, Cents>& entries() const { return entries_; }
 
 private:
     std::string header_;
     std::string path_;
-    std::map<Key, Entry> entries_;
+    std::map<Key, Cents> entries_;
     mutable bool saidCannotWrite_ = false;
 };
 
@@ -101,48 +94,26 @@ public:
        Drum channels are left alone. */
     void BeforeNoteOn(fluid_synth_t* synth, int chan, int key);
 
-    /* The measured error of a key, waiting for the measurement if needed. */
-    std::optional<double> ErrorCents(int bank, int program, int key);
-
-    /* Waits until every measurement asked for is done and saved. */
-    void Settle();
+    /* The error of a key, measured now if it never was, and kept. */
+    PitchTable::Cents ErrorCents(int bank, int program, int key);
 
 private:
-    void StartWorker();
-    void Work();
-    void QueuePreset(int bank, int program);
     /* One key rendered on the measuring synthesizer (loaded if it is not)
-       and measured, on whichever thread asks: its error, none when it has
-       no pitch to find; nothing at all when a measurement at leisure gave
-       way to a note's. */
-    std::optional<std::optional<double>> MeasureKey(PitchTable::Key key, bool quick);
+       and measured: its error, none when it has no pitch to find. */
+    PitchTable::Cents MeasureKey(PitchTable::Key key);
     void LoadMeter();
-    void UnloadMeter();
 
     std::string soundFont_;
     double rate_;
-
-    /* The table and the worker's queue: the keys to measure at leisure. */
-    std::mutex mutex_;
-    std::condition_variable changed_;
     PitchTable table_;
-    std::deque<PitchTable::Key> jobs_;
-    bool busy_ = false;  /* the worker is measuring */
-    bool dirty_ = false; /* measured, not yet saved */
-    bool stop_ = false;
-    std::thread worker_;
 
-    /* The measuring synthesizer, loaded while there is something to
-       measure: a note's quick measurement on the program's thread, the
-       worker's at leisure. Its lock is held while it renders, not while a
-       rendering is measured, so a note waits for a render at most. */
-    std::mutex meterMutex_;
+    /* The measuring synthesizer, as the player's sounds, effects and all:
+       a preset's chorus moves the pitch that the ear (and the detector)
+       hears. */
     fluid_settings_t* meterSettings_ = nullptr;
     fluid_synth_t* meter_ = nullptr;
-    bool tailPending_ = false;   /* the last key's effects still ring */
-    std::atomic<int> urgent_{0}; /* notes waiting for a measurement */
 
-    bool tuningMade_[16] = {}; /* the program's thread's own */
+    bool tuningMade_[16] = {};
 };
 
 } // namespace strellan

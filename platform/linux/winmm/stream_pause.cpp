@@ -23,10 +23,10 @@ void StreamPauser::Rendered(std::size_t frames, bool sounding)
     }
 }
 
-void StreamPauser::Wake()
+void StreamPauser::Wake(bool sounding)
 {
     silentFrames_ = 0;
-    if (paused_) {
+    if (paused_ && sounding) {
         paused_ = false;
         stream_.DropQueued();
         stream_.Resume();

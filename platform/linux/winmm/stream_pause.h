@@ -23,10 +23,13 @@ protected:
 
 /* The stream starts paused. It pauses again once the synthesizer has
    rendered 200 ms of silence after its last voice (the reverb's tail is
-   a voice's too), and the next MIDI message resumes it, first dropping
-   what the server still holds: silence from before the pause, which the
-   new note would otherwise queue behind. Not thread-safe: the caller holds
-   the stream's lock around every call. */
+   a voice's too), and the first MIDI message after which a voice sounds
+   resumes it, first dropping what the server still holds: silence from
+   before the pause, which the new note would otherwise queue behind. A
+   message that sounds nothing (Play's program change, coming a measuring
+   moment before its note) leaves it paused: resumed then, the stream
+   would queue its first target length of silence ahead of the note. Not
+   thread-safe: the caller holds the stream's lock around every call. */
 class StreamPauser {
 public:
     static constexpr double kSilenceBeforePauseSeconds = 0.2;
@@ -36,8 +39,8 @@ public:
     /* After rendering: frames rendered, and whether a voice still sounds. */
     void Rendered(std::size_t frames, bool sounding);
 
-    /* A MIDI message arrived. */
-    void Wake();
+    /* A MIDI message arrived; sounding: a voice sounds now. */
+    void Wake(bool sounding);
 
     bool paused() const { return paused_; }
 
