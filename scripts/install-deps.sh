@@ -119,6 +119,20 @@ keep_desktop_server() { # the desktop's server, the one installed for the tests
     $SUDO systemctl --global disable "$2.socket" "$2.service" >/dev/null 2>&1 || true
 }
 
+# The fluidsynth program (the tests' comparison, and on Debian 13 a
+# dependency of libfluidsynth-dev too) enables a synthesizer server that
+# starts at every login and keeps a stream to the desktop's sound server
+# open, never pausing. Installed here, it is kept from starting.
+HAD_FLUIDSYNTH=0
+installed fluidsynth && HAD_FLUIDSYNTH=1
+keep_fluidsynth_server_off() {
+    echo "install-deps: the fluidsynth server does not start at login"
+    if command -v systemctl >/dev/null 2>&1; then
+        $SUDO systemctl --global disable fluidsynth.service >/dev/null 2>&1 || true
+    fi
+    $SUDO rm -f /etc/systemd/user/default.target.wants/fluidsynth.service
+}
+
 if [ -n "$missing" ] || [ "$NEED_I386" -eq 1 ]; then
     echo "install-deps: installing:$missing"
     if [ "$NEED_I386" -eq 1 ]; then
@@ -126,6 +140,10 @@ if [ -n "$missing" ] || [ "$NEED_I386" -eq 1 ]; then
     fi
     # shellcheck disable=SC2086
     apt_install $missing
+fi
+
+if [ "$HAD_FLUIDSYNTH" -eq 0 ] && installed fluidsynth; then
+    keep_fluidsynth_server_off
 fi
 
 [ "$1" = test ] || exit 0

@@ -8,11 +8,14 @@ file. Prints Orca's speech, one line each.
 Not part of make test: it needs orca and speech-dispatcher, which the
 project does not install (apt-get install --no-install-recommends orca).
 
-    STRELLAN_BUILD_DIR=build/linux python3 tests/e2e/orca_speech.py [KEY ...]
+    STRELLAN_BUILD_DIR=build/linux python3 tests/e2e/orca_speech.py [--position] [KEY ...]
 
-KEYs are xdotool key names, Tab Tab Tab Right Right Tab unless given.
+KEYs are xdotool key names, Tab Tab Tab Right Right Tab unless given. With
+--position, Orca speaks a control's position in its set ("3 of 8"), as its
+preference of that name does; it is off by default.
 """
 
+import json
 import os
 import subprocess
 import sys
@@ -29,11 +32,24 @@ KEY_PAUSE = 1.5  # Orca speaks within this; its speech is read afterwards
 ORCA_START = 8
 
 
-def main(keys):
+def speak_position():
+    """Orca's own settings file, in the private home, with "speak position
+    in set" on."""
+    folder = os.path.join(os.environ["HOME"], ".local", "share", "orca")
+    os.makedirs(folder, exist_ok=True)
+    on = {"enablePositionSpeaking": True}
+    with open(os.path.join(folder, "user-settings.conf"), "w") as f:
+        json.dump({"general": dict(on), "pronunciations": {}, "keybindings": {},
+                   "profiles": {"default": dict(on, profile=["Default", "default"])}}, f)
+
+
+def main(keys, position):
     out = os.path.join(BUILD, "e2e", "orca")
     os.makedirs(out, exist_ok=True)
     debug = os.path.join(out, "orca.debug")
     bus.setUpModule()
+    if position:
+        speak_position()
     procs = []
 
     def start(argv, name):
@@ -74,4 +90,7 @@ def main(keys):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:] or ["Tab", "Tab", "Tab", "Right", "Right", "Tab"])
+    args = sys.argv[1:]
+    position = "--position" in args
+    keys = [a for a in args if a != "--position"]
+    main(keys or ["Tab", "Tab", "Tab", "Right", "Right", "Tab"], position)

@@ -2,6 +2,13 @@
 bus with the accessibility bus (at-spi-bus-launcher) on its own Xvfb, read
 and driven through pyatspi, as Orca reads and drives it. The recording build
 logs the MIDI words, so the actions are checked by what they send.
+
+STRELLAN_A11Y_SESSION says how the desktop advertises the bus: "x11", as
+an X11 session does, on the root window; or "wayland", as GNOME under
+Wayland does (Strellan then runs under XWayland): the launcher started
+with WAYLAND_DISPLAY set leaves the root window alone, and only the
+session bus's org.a11y.Bus knows the bus, with org.a11y.Status saying
+whether accessibility is enabled.
 """
 
 import os
@@ -18,6 +25,10 @@ from harness import wait_for
 
 RECORDING = os.environ.get("STRELLAN_LINUX_RECORDING", "")
 LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+SESSION = os.environ.get("STRELLAN_A11Y_SESSION", "x11")
+# A Wayland session's display, for the launcher and Strellan to see; no
+# compositor answers there, as none needs to.
+WAYLAND = {"WAYLAND_DISPLAY": "wayland-strellan-test"} if SESSION == "wayland" else {}
 
 # pyatspi's own use of its deprecated calls.
 warnings.filterwarnings("ignore", category=DeprecationWarning)
@@ -29,10 +40,11 @@ bus = None
 launcher = None
 pyatspi = None
 GLib = None
+Gio = None
 
 
 def setUpModule():
-    global x_server, LAYOUT, bus, launcher, pyatspi, GLib
+    global x_server, LAYOUT, bus, launcher, pyatspi, GLib, Gio
     LAYOUT = harness.program_layout()
     x_server = harness.XServer().start()
     home = os.path.join(harness.build_dir(), "e2e", "a11y-home")
@@ -44,16 +56,23 @@ def setUpModule():
     bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                            stdout=subprocess.PIPE, text=True)
     os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
-    # The accessibility bus, advertised on the root window as a desktop
-    # session does it.
+    # The accessibility bus, advertised as the session does it.
     launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-    root = x_server.conn.screen().root
-    wait_for(lambda: root.get_full_property(x_server.conn.intern_atom("AT_SPI_BUS"), 0),
-             "the accessibility bus", timeout=30)
-    import pyatspi as _pyatspi
+                                stderr=subprocess.DEVNULL, env=dict(os.environ, **WAYLAND))
+    from gi.repository import Gio as _Gio
     from gi.repository import GLib as _GLib
-    pyatspi, GLib = _pyatspi, _GLib
+    Gio, GLib = _Gio, _GLib
+    wait_for(lambda: a11y_status("IsEnabled") is not None, "the accessibility bus", timeout=30)
+    root = x_server.conn.screen().root
+    advertised = root.get_full_property(x_server.conn.intern_atom("AT_SPI_BUS"), 0)
+    if SESSION == "wayland":
+        assert not advertised, "the launcher wrote the root window in a Wayland session"
+        set_a11y_status("IsEnabled", True)
+    else:
+        wait_for(lambda: root.get_full_property(x_server.conn.intern_atom("AT_SPI_BUS"), 0),
+                 "the accessibility bus on the root window", timeout=30)
+    import pyatspi as _pyatspi
+    pyatspi = _pyatspi
 
 
 def tearDownModule():
@@ -63,6 +82,56 @@ def tearDownModule():
             proc.wait(timeout=30)
     if x_server:
         x_server.stop()
+
+
+def a11y_status(name):
+    """org.a11y.Status's property on the session bus; None while the
+    launcher is not there."""
+    try:
+        reply = Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+            "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+            GLib.Variant("(ss)", ("org.a11y.Status", name)), None, Gio.DBusCallFlags.NONE, 5000)
+    except GLib.Error:
+        return None
+    return reply.unpack()[0]
+
+
+def set_a11y_status(name, on):
+    """As GNOME's settings, or Orca starting, turn it on or off."""
+    Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+        "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        GLib.Variant("(ssv)", ("org.a11y.Status", name, GLib.Variant("b", on))), None,
+        Gio.DBusCallFlags.NONE, 5000)
+
+
+def launch(test, prefix):
+    """The recording build started as the session starts it; its Run."""
+    def start(folder, stdout_path, env):
+        return harness.start_process([RECORDING], folder, dict(os.environ, **WAYLAND, **env),
+                                     stdout_path)
+    run = harness.Run(x_server, LAYOUT, prefix + scenarios.test_id(test), start)
+    test.addCleanup(run.kill)
+    return run
+
+
+def find_dialog(pid=None):
+    """Strellan's dialog on the bus (that of process pid, when given)."""
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and app.name == "Strellan" and app.childCount and \
+                pid in (None, app.get_process_id()):
+            return app.getChildAtIndex(0)
+    return None
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def bridge_loaded(pid):
+    with open(f"/proc/{pid}/maps") as f:
+        return "libatk-bridge" in f.read()
 
 
 def pump(seconds=0.0):
@@ -83,20 +152,10 @@ def states(acc):
 
 class ScreenReader(unittest.TestCase):
     def setUp(self):
-        def launch(folder, stdout_path, env):
-            return harness.start_process([RECORDING], folder, dict(os.environ, **env),
-                                         stdout_path)
-        self.run_ = harness.Run(x_server, LAYOUT, "a11y-" + scenarios.test_id(self), launch)
-        self.addCleanup(self.run_.kill)
-        self.dialog = wait_for(self.find_dialog, "Strellan on the accessibility bus")
+        self.run_ = launch(self, "a11y-")
+        self.dialog = wait_for(find_dialog, "Strellan on the accessibility bus")
         self.events = []
         self.listening = []
-
-    def find_dialog(self):
-        for app in pyatspi.Registry.getDesktop(0):
-            if app is not None and app.name == "Strellan" and app.childCount:
-                return app.getChildAtIndex(0)
-        return None
 
     def controls(self):
         return [self.dialog.getChildAtIndex(i) for i in range(self.dialog.childCount)]
@@ -134,9 +193,10 @@ class ScreenReader(unittest.TestCase):
         self.assertEqual(checked, ["E"])
         self.assertIn("checked", states(self.string("E2")))
 
-        # One group of eight, listed last first as GTK lists one: Orca counts
-        # a radio button's place from the end of its group, so that the
-        # third string is "3 of 8".
+        # One group of eight, listed last first as GTK lists one: Orca 43
+        # counts a radio button's place from the end of its group, so that
+        # the third string is "3 of 8"; later Orcas read the place from the
+        # object's attributes first.
         radios = [c for c in self.controls() if c.getRoleName() == "radio button"]
         for place, radio in enumerate(radios, 1):
             [group] = [r for r in radio.getRelationSet()
@@ -144,6 +204,9 @@ class ScreenReader(unittest.TestCase):
             members = [group.getTarget(i) for i in range(group.getNTargets())]
             self.assertEqual(members, radios[::-1])
             self.assertEqual(len(members) - members.index(radio), place)
+            attributes = dict(a.split(":", 1) for a in radio.getAttributes())
+            self.assertEqual((attributes.get("posinset"), attributes.get("setsize")),
+                             (str(place), "8"), radio.name)
 
         # Where they are drawn: each control's centre, by the template, lies
         # in its extents on the screen; within the window, the same less the
@@ -162,13 +225,10 @@ class ScreenReader(unittest.TestCase):
 
     def test_idle_with_the_bus_as_without(self):
         """The loop waits on X and GLib together: nothing wakes it."""
-        def cpu():
-            with open(f"/proc/{self.run_.proc.pid}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-        before, since = cpu(), time.monotonic()
+        pid = self.run_.proc.pid
+        before, since = cpu_seconds(pid), time.monotonic()
         wait_for(lambda: time.monotonic() > since + 2, "2 s")
-        self.assertLess(cpu() - before, 0.02)
+        self.assertLess(cpu_seconds(pid) - before, 0.02)
 
     def test_actions_press_as_clicks_do(self):
         run = self.run_
@@ -214,6 +274,39 @@ class ScreenReader(unittest.TestCase):
                          "the check's events")
                 self.assertIn("checked", states(self.string("A2")))
         print(f"\nevents, last move: {self.events}", file=sys.stderr)
+
+
+@unittest.skipUnless(SESSION == "wayland", "in an X11 session the root window names the bus "
+                     "from the start")
+class EnabledLater(unittest.TestCase):
+    """Accessibility turned on while Strellan runs, by either property, as
+    GNOME's settings or Super+Alt+S do: until then no bridge is loaded and
+    nothing wakes; then Strellan is on the bus within a second or two."""
+
+    def test_joins_when_enabled_while_it_runs(self):
+        for name in ["IsEnabled", "ScreenReaderEnabled"]:
+            with self.subTest(property=name):
+                set_a11y_status("IsEnabled", False)
+                self.addCleanup(set_a11y_status, "IsEnabled", True)
+                run = launch(self, f"a11y-{name}-")
+                pid = run.proc.pid
+                before, since = cpu_seconds(pid), time.monotonic()
+                wait_for(lambda: time.monotonic() > since + 1, "1 s")
+                self.assertLess(cpu_seconds(pid) - before, 0.02, "woke while off")
+                self.assertFalse(bridge_loaded(pid), "the bridge loaded while off")
+                self.assertIsNone(find_dialog(pid))
+
+                set_a11y_status(name, True)
+                enabled = time.monotonic()
+                dialog = wait_for(lambda: find_dialog(pid), f"Strellan on the bus after {name}")
+                print(f"\n{name}: on the bus {time.monotonic() - enabled:.2f} s after",
+                      file=sys.stderr)
+                self.assertTrue(bridge_loaded(pid))
+                self.assertEqual(dialog.childCount, 3 + len(LAYOUT.strings))
+                self.assertIn("focused", states(dialog.getChildAtIndex(0)))
+                set_a11y_status(name, False)
+                run.click("Exit")
+                self.assertEqual(run.wait_exit(), 0)
 
 
 if __name__ == "__main__":

@@ -1,12 +1,14 @@
 """The packages as users get them: the .deb read with Debian's own tools
 (dpkg-deb, lintian, desktop-file-validate, appstreamcli) and installed with
-apt into a fresh Debian 12 root, where the installed Strellan must start
-and end through Exit; and the Windows zip.
+apt into a fresh Debian root, 12 "bookworm" or 13 "trixie" as
+STRELLAN_DEBIAN_RELEASE says, where the installed Strellan must start and
+end through Exit; and the Windows zip.
 
 Reads what `make package` built: build/release/strellan_*.deb and
 build/windows-x86/strellan-*-windows-x86.zip.
 """
 
+import fcntl
 import glob
 import gzip
 import os
@@ -207,9 +209,14 @@ class DebPackage(unittest.TestCase):
             self.assertTrue(f.readline().startswith(f"strellan ({VERSION}) "))
 
 
+RELEASE = os.environ.get("STRELLAN_DEBIAN_RELEASE", "bookworm")
+NUMBER = {"bookworm": 12, "trixie": 13}[RELEASE]
+
+
 def debian_archive():
-    """The Debian archive that this machine's apt uses for bookworm: its URI
-    and the suites it serves there."""
+    """The Debian archive that this machine's apt uses: its URI, and its
+    suites for RELEASE (this machine's bookworm suites, renamed when the
+    root is of another release)."""
     entries = []
     for path in glob.glob("/etc/apt/sources.list.d/*.sources"):
         with open(path) as f:
@@ -232,8 +239,9 @@ def debian_archive():
     for uri, suites in entries:
         for suite in suites:
             if suite.startswith("bookworm"):
+                suite = RELEASE + suite[len("bookworm"):]
                 lines.append(f"deb {uri} {suite} main")
-                if suite == "bookworm":
+                if suite == RELEASE:
                     mirror = uri
     return mirror, lines
 
@@ -250,32 +258,48 @@ def in_root(root, command, x_socket_dir=None):
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, command]
 
 
+def base_root():
+    """RELEASE's minimal root, made once with debootstrap from the archive
+    that this machine's apt uses and shared by the tests that need one
+    (each works in a copy); None, with the reason, when it cannot be made."""
+    mirror, sources = debian_archive()
+    if not mirror:
+        return None, "this machine's apt uses no Debian bookworm archive to name a mirror"
+    base = os.path.join(BUILD, "package-test", f"base-{RELEASE}")
+    done = base + ".done"
+    os.makedirs(os.path.dirname(base), exist_ok=True)
+    with open(base + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)  # one debootstrap, whoever comes first
+        if os.path.exists(done):
+            return base, None
+        try:
+            urllib.request.urlopen(f"{mirror.rstrip('/')}/dists/{RELEASE}/InRelease",
+                                   timeout=20).close()
+        except OSError as e:
+            return None, f"the Debian archive {mirror} cannot be reached ({e})"
+        shutil.rmtree(base, ignore_errors=True)
+        run("debootstrap", "--variant=minbase", RELEASE, base, mirror, timeout=1200)
+        with open(os.path.join(base, "etc/apt/sources.list"), "w") as f:
+            f.write("\n".join(sources) + "\n")
+        open(done, "w").close()
+    return base, None
+
+
 class FreshDebian(unittest.TestCase):
-    """A fresh Debian 12 root, made with debootstrap from the archive that
-    this machine's apt uses, under the build tree; and an Xvfb whose
-    sockets the root shares. Skipped, saying so, when the archive cannot be
-    reached."""
+    """A fresh Debian root of RELEASE, a copy of the shared base under the
+    build tree; and an Xvfb whose sockets the root shares. Skipped, saying
+    so, when the archive cannot be reached."""
 
     NAME = None  # the root's folder under build/release/package-test
 
     def setUp(self):
-        self.mirror, self.sources = debian_archive()
-        if not self.mirror:
-            self.skipTest("this machine's apt uses no Debian bookworm archive: nothing to "
-                          "make a Debian 12 root from")
-        try:
-            urllib.request.urlopen(f"{self.mirror.rstrip('/')}/dists/bookworm/InRelease",
-                                   timeout=20).close()
-        except OSError as e:
-            self.skipTest(f"the Debian archive {self.mirror} cannot be reached ({e}): "
-                          "nothing was installed")
-        self.root = os.path.join(BUILD, "package-test", self.NAME)
+        base, why = base_root()
+        if not base:
+            self.skipTest(f"{why}: nothing to make a Debian {NUMBER} root from")
+        self.root = os.path.join(BUILD, "package-test", f"{self.NAME}-{RELEASE}")
         self.x = None
         shutil.rmtree(self.root, ignore_errors=True)
-        os.makedirs(os.path.dirname(self.root), exist_ok=True)
-        run("debootstrap", "--variant=minbase", "bookworm", self.root, self.mirror, timeout=1200)
-        with open(os.path.join(self.root, "etc/apt/sources.list"), "w") as f:
-            f.write("\n".join(self.sources) + "\n")
+        run("cp", "-a", base, self.root)
         shutil.copy("/etc/resolv.conf", os.path.join(self.root, "etc/resolv.conf"))
 
     def tearDown(self):
@@ -320,7 +344,7 @@ class FreshDebian(unittest.TestCase):
 
 
 class DebInstall(FreshDebian):
-    """The .deb installed with apt into a fresh Debian 12 root, as a user
+    """The .deb installed with apt into a fresh Debian root, as a user
     installs it; the installed Strellan then starts under Xvfb and ends
     with code 0 through Exit."""
 
@@ -352,9 +376,11 @@ def install_set(name):
 
 
 class MakeRun(FreshDebian):
-    """`make run` in a copy of the source on a fresh Debian 12 root: it
+    """`make run` in a copy of the source on a fresh Debian root: it
     installs the run set and nothing of the test set, builds, and starts a
-    Strellan that ends with 0 through Exit."""
+    Strellan that ends with 0 through Exit. Debian 13's libfluidsynth-dev
+    brings the fluidsynth program with it: there, and only as that
+    package's dependency, it may come, kept from starting at login."""
 
     NAME = "make-run-root"
 
@@ -382,7 +408,13 @@ class MakeRun(FreshDebian):
         run_set = install_set("run")
         self.assertEqual(run_set - installed, set(), "the run set was not installed")
         test_only = {p.split(":")[0] for p in install_set("test") - install_set("package")}
-        self.assertEqual(test_only & installed, set(), "make run installed test tools")
+        needed = set(self.in_root("apt-cache depends --no-recommends --no-suggests "
+                                  "libfluidsynth-dev").split())
+        self.assertEqual(test_only & installed - needed, set(), "make run installed test tools")
+        if "fluidsynth" in installed:
+            wants = os.path.join(self.root, "etc/systemd/user/default.target.wants")
+            self.assertFalse(os.path.exists(os.path.join(wants, "fluidsynth.service")),
+                             "the fluidsynth server would start at every login")
         self.assertEqual(self.in_root("dpkg --print-foreign-architectures").split(), [])
 
 

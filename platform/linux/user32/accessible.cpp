@@ -32,9 +32,12 @@ namespace {
 constexpr const char* kBridgeLibrary = "libatk-bridge-2.0.so.0";
 constexpr const char* kToolkitName = "Strellan";
 
+bool g_asked = false; /* whether to join: once */
 bool g_started = false;
 AtkObject* g_application = nullptr;
 std::map<HWND, AtkObject*> g_objects;
+/* Every dialog, so that a bus joined late shows those already up. */
+std::vector<HWND> g_dialogs;
 
 /* One type for the application and every window: the instance knows its
    window (none for the application). */
@@ -64,6 +67,53 @@ bool IsRadioButton(const Wnd* w)
 {
     const DWORD type = w->style & BS_TYPEMASK;
     return w->proc == ButtonProc && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+}
+
+/* The radio buttons of h's group, h among them, in the dialog's order. */
+std::vector<HWND> RadioGroup(HWND h)
+{
+    Wnd* w = FromHandle(h);
+    Wnd* dlg = w ? FromHandle(w->parent) : nullptr;
+    std::vector<HWND> group;
+    if (!dlg || !IsRadioButton(w))
+        return group;
+    HWND other = h;
+    for (size_t step = 0; step < dlg->children.size(); ++step) {
+        if (IsRadioButton(FromHandle(other)))
+            group.push_back(other);
+        other = GetNextDlgGroupItem(dlg->hwnd, other, FALSE);
+        if (other == h)
+            break;
+    }
+    auto place = [dlg](HWND c) {
+        return std::find(dlg->children.begin(), dlg->children.end(), c) - dlg->children.begin();
+    };
+    std::sort(group.begin(), group.end(), [&](HWND a, HWND b) { return place(a) < place(b); });
+    return group;
+}
+
+AtkAttribute* NewAttribute(const char* name, std::size_t value)
+{
+    auto* a = static_cast<AtkAttribute*>(g_malloc(sizeof(AtkAttribute)));
+    a->name = g_strdup(name);
+    a->value = g_strdup_printf("%zu", value);
+    return a;
+}
+
+/* A radio button's place in its group, as the object attributes that
+   every Orca reads first ("3 of 8"), counting from 1. */
+AtkAttributeSet* GetAttributes(AtkObject* object)
+{
+    auto* parent = ATK_OBJECT_CLASS(g_parentClass);
+    AtkAttributeSet* attributes = parent->get_attributes ? parent->get_attributes(object) : nullptr;
+    const HWND h = WindowOf(object);
+    const std::vector<HWND> group = RadioGroup(h);
+    const auto at = std::find(group.begin(), group.end(), h);
+    if (at == group.end())
+        return attributes;
+    attributes = g_slist_append(
+        attributes, NewAttribute("posinset", static_cast<std::size_t>(at - group.begin()) + 1));
+    return g_slist_append(attributes, NewAttribute("setsize", group.size()));
 }
 
 /* What a screen reader is shown of a dialog: its buttons, in tab order. */
@@ -226,6 +276,7 @@ void InitClass(gpointer klass, gpointer)
     object->ref_child = RefChild;
     object->get_index_in_parent = GetIndexInParent;
     object->ref_state_set = RefStateSet;
+    object->get_attributes = GetAttributes;
 }
 
 GType AccessibleType()
@@ -302,28 +353,6 @@ const gchar* GetToolkitVersion()
     return "1";
 }
 
-bool BusAdvertised()
-{
-    if (const char* off = std::getenv("NO_AT_BRIDGE"); off && std::strcmp(off, "1") == 0)
-        return false;
-    if (std::getenv("AT_SPI_BUS_ADDRESS"))
-        return true;
-    Atom bus = XInternAtom(g_desktop.dpy, "AT_SPI_BUS", True);
-    if (bus == None)
-        return false;
-    Atom type;
-    int format;
-    unsigned long n = 0, after;
-    unsigned char* data = nullptr;
-    const bool found =
-        XGetWindowProperty(g_desktop.dpy, g_desktop.root, bus, 0, 1024, False, AnyPropertyType,
-                           &type, &format, &n, &after, &data) == Success &&
-        n > 0;
-    if (data)
-        XFree(data);
-    return found;
-}
-
 void Notify(HWND hwnd, AtkStateType state, bool on)
 {
     auto it = g_objects.find(hwnd);
@@ -331,12 +360,39 @@ void Notify(HWND hwnd, AtkStateType state, bool on)
         atk_object_notify_state_change(it->second, state, on);
 }
 
-} // namespace
-
-void StartAccessibility()
+/* The dialog and its controls, shown on the bus. */
+void ShowDialog(HWND hDlg)
 {
-    if (g_started || !g_desktop.dpy || !BusAdvertised())
+    Wnd* dlg = FromHandle(hDlg);
+    if (!dlg)
         return;
+    AtkObject* dialog = NewAccessible(hDlg, ATK_ROLE_DIALOG, dlg->text, g_application);
+    g_objects[hDlg] = dialog;
+    std::vector<AtkObject*> radios;
+    for (HWND h : dlg->children) {
+        Wnd* w = FromHandle(h);
+        if (IsPushButton(w))
+            g_objects[h] = NewAccessible(h, ATK_ROLE_PUSH_BUTTON, NameOf(w, dlg), dialog);
+        else if (IsRadioButton(w))
+            radios.push_back(g_objects[h] =
+                                 NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(w, dlg), dialog));
+    }
+    /* Each radio button a member of its group with every other, the group
+       listed last button first: GTK lists a radio group so, and Orca 43
+       counts a button's place in it ("3 of 8") from the end. */
+    for (AtkObject* radio : radios) {
+        std::vector<HWND> group = RadioGroup(WindowOf(radio));
+        for (auto member = group.rbegin(); member != group.rend(); ++member)
+            if (g_objects.count(*member))
+                atk_object_add_relationship(radio, ATK_RELATION_MEMBER_OF, g_objects[*member]);
+    }
+    g_signal_emit_by_name(g_application, "children-changed::add", 0, dialog);
+}
+
+/* The bridge opened and the bus joined; the dialogs already up shown
+   there, the focus where it is. */
+void JoinBus()
+{
     void* bridge = dlopen(kBridgeLibrary, RTLD_NOW | RTLD_LOCAL);
     auto init =
         bridge ? reinterpret_cast<int (*)(int*, char***)>(dlsym(bridge, "atk_bridge_adaptor_init"))
@@ -356,56 +412,44 @@ void StartAccessibility()
         return;
     }
     g_started = true;
+    for (HWND hDlg : g_dialogs)
+        ShowDialog(hDlg);
+    if (HWND active = GetActiveWindow(); active && g_objects.count(active))
+        AccessibleActiveChanged(active, true);
+    if (HWND focus = GetFocus())
+        AccessibleFocusChanged(nullptr, focus);
 }
 
-bool AccessibilityStarted()
+} // namespace
+
+void StartAccessibility()
 {
-    return g_started;
+    if (g_asked || !g_desktop.dpy)
+        return;
+    g_asked = true;
+    if (const char* off = std::getenv("NO_AT_BRIDGE"); off && std::strcmp(off, "1") == 0)
+        return;
+    if (AccessibilityBusNamed())
+        JoinBus();
+    else
+        WatchAccessibilityStatus(JoinBus);
+}
+
+bool AccessibilityListening()
+{
+    return g_started || AccessibilityStatusWatched();
 }
 
 void AccessibleDialogCreated(HWND hDlg)
 {
-    Wnd* dlg = FromHandle(hDlg);
-    if (!g_started || !dlg)
-        return;
-    AtkObject* dialog = NewAccessible(hDlg, ATK_ROLE_DIALOG, dlg->text, g_application);
-    g_objects[hDlg] = dialog;
-    std::vector<AtkObject*> radios;
-    for (HWND h : dlg->children) {
-        Wnd* w = FromHandle(h);
-        if (IsPushButton(w))
-            g_objects[h] = NewAccessible(h, ATK_ROLE_PUSH_BUTTON, NameOf(w, dlg), dialog);
-        else if (IsRadioButton(w))
-            radios.push_back(g_objects[h] =
-                                 NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(w, dlg), dialog));
-    }
-    /* Each radio button a member of its group with every other, the group
-       listed last button first: GTK lists a radio group so, and Orca counts
-       a button's place in it ("3 of 8") from the end. */
-    auto place = [dlg](HWND h) {
-        return std::find(dlg->children.begin(), dlg->children.end(), h) - dlg->children.begin();
-    };
-    for (HWND h : dlg->children) {
-        if (!g_objects.count(h) || !IsRadioButton(FromHandle(h)))
-            continue;
-        std::vector<HWND> group;
-        HWND other = h;
-        for (size_t step = 0; step < dlg->children.size(); ++step) {
-            if (g_objects.count(other) && IsRadioButton(FromHandle(other)))
-                group.push_back(other);
-            other = GetNextDlgGroupItem(hDlg, other, FALSE);
-            if (other == h)
-                break;
-        }
-        std::sort(group.begin(), group.end(), [&](HWND a, HWND b) { return place(a) > place(b); });
-        for (HWND member : group)
-            atk_object_add_relationship(g_objects[h], ATK_RELATION_MEMBER_OF, g_objects[member]);
-    }
-    g_signal_emit_by_name(g_application, "children-changed::add", 0, dialog);
+    g_dialogs.push_back(hDlg);
+    if (g_started)
+        ShowDialog(hDlg);
 }
 
 void AccessibleDestroyed(HWND hwnd)
 {
+    g_dialogs.erase(std::remove(g_dialogs.begin(), g_dialogs.end(), hwnd), g_dialogs.end());
     auto it = g_objects.find(hwnd);
     if (it == g_objects.end())
         return;

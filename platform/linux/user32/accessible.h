@@ -1,8 +1,8 @@
 /*
  * accessible.h - the dialog on the accessibility bus, as a screen reader
  * sees it: ATK objects for the dialog and its controls, published over
- * AT-SPI by ATK's bridge. Started only when the desktop runs an
- * accessibility bus; otherwise every call here does nothing.
+ * AT-SPI by ATK's bridge. Started only when the desktop wants its programs
+ * on the accessibility bus; otherwise every call here does nothing.
  */
 #ifndef STRELLAN_PLATFORM_LINUX_USER32_ACCESSIBLE_H
 #define STRELLAN_PLATFORM_LINUX_USER32_ACCESSIBLE_H
@@ -11,10 +11,20 @@
 
 namespace strellan {
 
-/* Joins the accessibility bus when the desktop advertises one (the root
-   window's AT_SPI_BUS, or AT_SPI_BUS_ADDRESS), unless NO_AT_BRIDGE=1. */
+/* Joins the accessibility bus when the desktop names one (the root
+   window's AT_SPI_BUS, or AT_SPI_BUS_ADDRESS), or once the session bus's
+   org.a11y.Status says accessibility is enabled, unless NO_AT_BRIDGE=1. */
 void StartAccessibility();
-bool AccessibilityStarted();
+/* The bus joined, or the session bus asked: GLib's main context has work
+   for the message loop. */
+bool AccessibilityListening();
+
+/* a11y_bus.cpp: the bus named by the environment or the root window; and
+   the session bus's org.a11y.Status watched until it says enabled, when
+   enabled() runs, once, from GLib's main context. */
+bool AccessibilityBusNamed();
+void WatchAccessibilityStatus(void (*enabled)());
+bool AccessibilityStatusWatched();
 
 /* What the dialog manager tells it. */
 void AccessibleDialogCreated(HWND hDlg);

@@ -199,13 +199,18 @@ std::optional<MSG> EventToMessage(const XEvent& e)
 /* Messages posted to the loop: the accessibility bus's clicks. */
 std::deque<MSG> g_posted;
 
-/* With the accessibility bus joined, GLib's main context runs here too: the
-   loop waits on the X connection and GLib's descriptors together, and
-   dispatches what GLib has to do (the bus's requests), until X has an
-   event or something was posted. Without it, XNextEvent waits alone. */
+/* With the accessibility bus joined (or the session bus asked whether to
+   join it), GLib's main context runs here too: the loop waits on the X
+   connection and GLib's descriptors together, and dispatches what GLib has
+   to do (the bus's requests), until X has an event or something was
+   posted. Without it, XNextEvent waits alone. */
 void WaitForXOrGlib()
 {
     GMainContext* context = g_main_context_default();
+    /* Owned while it waits, so that a source that another thread attaches
+       (GDBus's replies and signals) wakes the poll. */
+    if (!g_main_context_acquire(context))
+        return;
     std::vector<GPollFD> fds(8);
     while (!XPending(g_desktop.dpy) && g_posted.empty()) {
         gint priority = 0, timeout = -1;
@@ -220,6 +225,7 @@ void WaitForXOrGlib()
         g_main_context_check(context, priority, fds.data(), n);
         g_main_context_dispatch(context);
     }
+    g_main_context_release(context);
 }
 
 /* The next message: a posted one, or one an X event makes. The connection
@@ -247,7 +253,7 @@ std::optional<MSG> NextMessage()
             return std::nullopt;
         }
         SetConnectionLostJump(&jump);
-        if (AccessibilityStarted())
+        if (AccessibilityListening())
             WaitForXOrGlib();
         std::optional<MSG> m;
         if (g_posted.empty()) {
