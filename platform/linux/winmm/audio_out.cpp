@@ -61,7 +61,7 @@ constexpr pa_usec_t kTargetLengthUs = 2 * (kSinkShareUs + kRefillUs);
 /* What a resumed stream drops (see StreamPauser) is silence only. */
 static_assert(kTargetLengthUs < StreamPauser::kSilenceBeforePauseSeconds * PA_USEC_PER_SEC);
 
-constexpr int kChannels = 2;
+constexpr int kAudioChannels = 2;
 
 /* The reverb's tail is below -80 dB within a second. */
 constexpr double kEffectsRingSeconds = 1.0;
@@ -200,7 +200,7 @@ bool PulseOut::Connect()
 
 void PulseOut::CreateStream()
 {
-    pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), kChannels};
+    pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), kAudioChannels};
     stream_ = pa_stream_new(context_, "Reference pitch", &format, nullptr);
     if (!stream_) {
         if (started_)
@@ -328,13 +328,13 @@ bool PulseOut::Start(fluid_synth_t* synth)
    interleaved stereo. */
 void PulseOut::Render(size_t bytes)
 {
-    const size_t frames = bytes / (kChannels * sizeof(float));
+    const size_t frames = bytes / (kAudioChannels * sizeof(float));
     if (frames == 0)
         return;
-    buffer_.resize(frames * kChannels);
-    fluid_synth_write_float(synth_, static_cast<int>(frames), buffer_.data(), 0, kChannels,
-                            buffer_.data(), 1, kChannels);
-    pa_stream_write(stream_, buffer_.data(), frames * kChannels * sizeof(float), nullptr, 0,
+    buffer_.resize(frames * kAudioChannels);
+    fluid_synth_write_float(synth_, static_cast<int>(frames), buffer_.data(), 0, kAudioChannels,
+                            buffer_.data(), 1, kAudioChannels);
+    pa_stream_write(stream_, buffer_.data(), frames * kAudioChannels * sizeof(float), nullptr, 0,
                     PA_SEEK_RELATIVE);
     pauser_->Rendered(frames, fluid_synth_get_active_voice_count(synth_) > 0);
 }

@@ -41,7 +41,7 @@ constexpr float kPitchConfidence = 0.9f;
 constexpr double kLargestErrorCents = 50.0;
 
 constexpr int kDrumBank = 128;
-constexpr int kChannels = 16;
+constexpr int kMidiChannels = 16;
 constexpr int kTuningBank = 0;   /* one tuning a channel: bank 0, program = channel */
 constexpr int kNewNotesOnly = 0; /* a tuning change leaves sounding notes as they are */
 
@@ -345,7 +345,7 @@ PitchTable::Cents PitchCorrection::ErrorCents(int bank, int program, int key)
 void PitchCorrection::BeforeNoteOn(fluid_synth_t* synth, int chan, int key)
 {
     int sfont = 0, bank = 0, program = 0;
-    if (chan < 0 || chan >= kChannels ||
+    if (chan < 0 || chan >= kMidiChannels ||
         fluid_synth_get_program(synth, chan, &sfont, &bank, &program) != FLUID_OK ||
         bank >= kDrumBank)
         return;

@@ -12,9 +12,10 @@
 namespace strellan {
 
 /* The places looked at, in order. TimGM6mb comes first: its jazz guitar
-   (program 26) is within 3 cents of equal temperament on all eight
-   strings, which FluidR3 and MuseScore General are not (their E2 is some
-   4 cents flat). The rest are what Debian, Fedora and Arch install. */
+   (program 26), corrected, is within half a cent of equal temperament on
+   all eight strings, which FluidR3 and MuseScore General are not (their
+   chorus leaves up to 0.86 cent; before the correction their G3 is some
+   5.6 cents sharp). The rest are what Debian, Fedora and Arch install. */
 const std::vector<std::string>& SoundFontSearchPath();
 
 /* Loads into synth the first of paths that loads, choosing no preset for

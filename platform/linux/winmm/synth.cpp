@@ -14,7 +14,7 @@ constexpr double kGain = 1.25;
    enough for a dozen strikes in a row, the oldest stolen after that. */
 constexpr int kPolyphony = 64;
 
-constexpr int kChannels = 16;
+constexpr int kMidiChannels = 16;
 
 } // namespace
 
@@ -73,7 +73,7 @@ void Synthesizer::Play(DWORD word)
         break;
     case 0xF0:
         if (m->status == 0xFF) /* System Reset chooses every channel's default */
-            for (int c = 0; c < kChannels; ++c)
+            for (int c = 0; c < kMidiChannels; ++c)
                 programChosen_[c] = true;
         break;
     }
