@@ -27,7 +27,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define CONST const
 
 #define FALSE 0
 #define TRUE 1
@@ -147,7 +146,6 @@ typedef struct tagMSG {
 #define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_AUTORADIOBUTTON 0x00000009L
 #define BS_TYPEMASK 0x0000000FL
-#define SS_LEFT 0x00000000L
 
 /* winmm MIDI output. */
 typedef UINT MMRESULT;
@@ -157,8 +155,6 @@ typedef UINT MMRESULT;
 #define MMSYSERR_ALLOCATED 4
 #define MMSYSERR_INVALHANDLE 5
 #define MMSYSERR_NODRIVER 6
-#define MMSYSERR_NOMEM 7
-#define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
 #define MIDI_MAPPER ((UINT)-1)
 #define CALLBACK_WINDOW 0x00010000L

@@ -17,7 +17,6 @@ namespace strellan {
 enum : std::uint16_t {
     RES_TYPE_ICON = 3,
     RES_TYPE_DIALOG = 5,
-    RES_TYPE_VERSION = 16,
     RES_TYPE_GROUP_ICON = 14,
     RES_TYPE_MANIFEST = 24,
 };
