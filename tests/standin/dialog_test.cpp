@@ -386,6 +386,31 @@ protected:
     HWND dlg = nullptr;
 };
 
+TEST(DialogTemplateTest, AControlOfAnUnknownClassFailsTheDialog)
+{
+    DialogTemplate t;
+    t.style = WS_POPUP;
+    for (const char* cls : {"Button", "Edit"}) {
+        DialogItemTemplate item;
+        item.className = cls;
+        item.style = WS_CHILD | WS_VISIBLE;
+        t.items.push_back(item);
+    }
+    static bool initialized;
+    initialized = false;
+    auto proc = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        initialized = initialized || msg == WM_INITDIALOG;
+        return FALSE;
+    };
+    EXPECT_EQ(CreateDialogFromTemplate(t, proc, 0, BaseUnits{7, 14}), nullptr);
+    EXPECT_FALSE(initialized) << "the dialog procedure ran for a dialog that failed";
+    t.items.pop_back();
+    HWND dlg = CreateDialogFromTemplate(t, proc, 0, BaseUnits{7, 14});
+    EXPECT_NE(dlg, nullptr) << "without the unknown control it is made";
+    EXPECT_TRUE(initialized);
+    DestroyWindow(dlg);
+}
+
 TEST_F(WalkTest, TabStopsSkipDisabledAndHiddenControls)
 {
     EXPECT_EQ(Id(GetNextDlgTabItem(dlg, nullptr, FALSE)), A);

@@ -13,7 +13,6 @@ namespace strellan {
 namespace {
 
 /* The dialog window class's name, as Windows has it. */
-constexpr const char* kDialogClass = "#32770";
 
 Rect ToPixels(BaseUnits units, int x, int y, int cx, int cy)
 {
@@ -31,11 +30,16 @@ void SendCommand(HWND hDlg, int id)
 HWND CreateDialogFromTemplate(const DialogTemplate& t, DLGPROC proc, LPARAM param, BaseUnits units)
 {
     /* The dialog's client area and the controls, in base units. */
-    HWND hDlg = CreateWnd(nullptr, kDialogClass, t.title, t.style & ~static_cast<DWORD>(WS_VISIBLE),
-                          0, ToPixels(units, t.x, t.y, t.cx, t.cy));
+    HWND hDlg =
+        CreateWnd(nullptr, kDialogClassName, t.title, t.style & ~static_cast<DWORD>(WS_VISIBLE), 0,
+                  ToPixels(units, t.x, t.y, t.cx, t.cy));
+    /* A control of a class there is not fails the dialog, as in Windows. */
     for (const DialogItemTemplate& item : t.items)
-        CreateWnd(hDlg, item.className, item.text, item.style, item.id,
-                  ToPixels(units, item.x, item.y, item.cx, item.cy));
+        if (!CreateWnd(hDlg, item.className, item.text, item.style, item.id,
+                       ToPixels(units, item.x, item.y, item.cx, item.cy))) {
+            DestroyWindow(hDlg);
+            return nullptr;
+        }
 
     FromHandle(hDlg)->dlgProc = proc;
     AccessibleDialogCreated(hDlg);

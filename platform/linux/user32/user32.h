@@ -132,7 +132,8 @@ SHORT GetKeyState(int vk);
 HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 HWND GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 
-/* The class procedures. */
+/* The class procedures; the dialog's class is Windows' own name for it. */
+constexpr const char* kDialogClassName = "#32770";
 LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -25,13 +25,17 @@ uintptr_t g_nextHandle = kFirstHandle;
 HWND g_focus = nullptr;
 HWND g_active = nullptr;
 
+/* The classes there are; none for another name, whose window, as in
+   Windows, is not made. */
 WNDPROC ProcForClass(const std::string& className)
 {
     if (className == "Button")
         return ButtonProc;
     if (className == "Static")
         return StaticProc;
-    return DialogWndProc;
+    if (className == kDialogClassName)
+        return DialogWndProc;
+    return nullptr;
 }
 
 void DestroyWnd(HWND hwnd)
@@ -78,12 +82,15 @@ HWND CreateWnd(HWND parent, const std::string& className, const std::string& tex
                int id, Rect rect)
 {
     Wnd* p = parent ? FromHandle(parent) : nullptr;
+    const WNDPROC proc = ProcForClass(className);
+    if (!proc)
+        return nullptr;
 
     auto w = std::make_unique<Wnd>();
     w->hwnd = reinterpret_cast<HWND>(g_nextHandle);
     g_nextHandle += kHandleStep;
     w->parent = p ? parent : nullptr;
-    w->proc = ProcForClass(className);
+    w->proc = proc;
     w->style = style;
     w->id = id;
     w->text = text;
