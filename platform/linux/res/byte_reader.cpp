@@ -47,12 +47,12 @@ bool ByteReader::need(std::size_t n)
     return true;
 }
 
-std::uint8_t ByteReader::u8()
+std::uint8_t ByteReader::U8()
 {
     return need(1) ? bytes_[pos_++] : 0;
 }
 
-std::uint16_t ByteReader::u16()
+std::uint16_t ByteReader::U16()
 {
     if (!need(2))
         return 0;
@@ -61,14 +61,14 @@ std::uint16_t ByteReader::u16()
     return v;
 }
 
-std::uint32_t ByteReader::u32()
+std::uint32_t ByteReader::U32()
 {
-    std::uint32_t lo = u16();
-    std::uint32_t hi = u16();
+    std::uint32_t lo = U16();
+    std::uint32_t hi = U16();
     return lo | hi << 16;
 }
 
-Bytes ByteReader::take(std::size_t n)
+Bytes ByteReader::Take(std::size_t n)
 {
     if (!need(n))
         return {};
@@ -77,7 +77,7 @@ Bytes ByteReader::take(std::size_t n)
     return b;
 }
 
-void ByteReader::seek(std::size_t offset)
+void ByteReader::Seek(std::size_t offset)
 {
     if (!ok_ || offset > bytes_.size())
         ok_ = false;
@@ -85,16 +85,16 @@ void ByteReader::seek(std::size_t offset)
         pos_ = offset;
 }
 
-std::string ByteReader::utf16z()
+std::string ByteReader::Utf16z()
 {
     std::string out;
     for (;;) {
-        std::uint32_t c = u16();
+        std::uint32_t c = U16();
         if (!ok_ || c == 0)
             return out;
         if (IsHighSurrogate(c)) {
             std::size_t mark = pos_;
-            std::uint32_t lo = u16();
+            std::uint32_t lo = U16();
             if (ok_ && IsLowSurrogate(lo)) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
             } else {
@@ -111,13 +111,13 @@ std::string ByteReader::utf16z()
     }
 }
 
-std::optional<std::uint16_t> ByteReader::ordinalOrString(std::string* text)
+std::optional<std::uint16_t> ByteReader::OrdinalOrString(std::string* text)
 {
     std::size_t start = pos_;
-    if (u16() == kOrdinalMark)
-        return u16();
-    seek(start);
-    std::string s = utf16z();
+    if (U16() == kOrdinalMark)
+        return U16();
+    Seek(start);
+    std::string s = Utf16z();
     if (text)
         *text = std::move(s);
     return std::nullopt;

@@ -24,29 +24,29 @@ public:
 
     bool ok() const { return ok_; }
     std::size_t pos() const { return pos_; }
-    bool atEnd() const { return pos_ >= bytes_.size(); }
+    bool AtEnd() const { return pos_ >= bytes_.size(); }
 
-    std::uint8_t u8();
-    std::uint16_t u16();
-    std::int16_t i16() { return static_cast<std::int16_t>(u16()); }
-    std::uint32_t u32();
+    std::uint8_t U8();
+    std::uint16_t U16();
+    std::int16_t I16() { return static_cast<std::int16_t>(U16()); }
+    std::uint32_t U32();
 
     /* The next n bytes; empty, and failed, when there are fewer. */
-    Bytes take(std::size_t n);
+    Bytes Take(std::size_t n);
 
     /* Moves to an offset from the start; past the end fails. */
-    void seek(std::size_t offset);
+    void Seek(std::size_t offset);
 
     /* Moves to the next multiple of 4 from the start (a DWORD boundary). */
-    void alignTo4() { seek((pos_ + 3) & ~std::size_t{3}); }
+    void AlignTo4() { Seek((pos_ + 3) & ~std::size_t{3}); }
 
     /* A NUL-terminated UTF-16LE string, as UTF-8. A lone surrogate becomes
        U+FFFD, as Windows shows it. */
-    std::string utf16z();
+    std::string Utf16z();
 
     /* A name or ID as resources store them: 0xFFFF and an ordinal, else a
        NUL-terminated UTF-16 string. The ordinal, or nothing for a string. */
-    std::optional<std::uint16_t> ordinalOrString(std::string* text = nullptr);
+    std::optional<std::uint16_t> OrdinalOrString(std::string* text = nullptr);
 
 private:
     bool need(std::size_t n);

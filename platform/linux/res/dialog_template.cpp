@@ -39,31 +39,31 @@ std::string ClassName(std::optional<std::uint16_t> ordinal, const std::string& t
 std::string NameOrOrdinal(ByteReader& r)
 {
     std::string text;
-    std::optional<std::uint16_t> ordinal = r.ordinalOrString(&text);
+    std::optional<std::uint16_t> ordinal = r.OrdinalOrString(&text);
     return ordinal ? OrdinalName(*ordinal) : text;
 }
 
 std::string ClassNameOrOrdinal(ByteReader& r)
 {
     std::string text;
-    std::optional<std::uint16_t> ordinal = r.ordinalOrString(&text);
+    std::optional<std::uint16_t> ordinal = r.OrdinalOrString(&text);
     return ClassName(ordinal, text);
 }
 
 DialogItemTemplate ReadItem(ByteReader& r)
 {
     DialogItemTemplate item;
-    item.helpId = r.u32();
-    item.exStyle = r.u32();
-    item.style = r.u32();
-    item.x = r.i16();
-    item.y = r.i16();
-    item.cx = r.i16();
-    item.cy = r.i16();
-    item.id = static_cast<std::int32_t>(r.u32());
+    item.helpId = r.U32();
+    item.exStyle = r.U32();
+    item.style = r.U32();
+    item.x = r.I16();
+    item.y = r.I16();
+    item.cx = r.I16();
+    item.cy = r.I16();
+    item.id = static_cast<std::int32_t>(r.U32());
     item.className = ClassNameOrOrdinal(r);
     item.text = NameOrOrdinal(r);
-    Bytes extra = r.take(r.u16());
+    Bytes extra = r.Take(r.U16());
     item.creationData.assign(extra.begin(), extra.end());
     return item;
 }
@@ -75,33 +75,33 @@ std::optional<DialogTemplate> ParseDialogTemplate(Bytes bytes)
     ByteReader r(bytes);
     DialogTemplate t;
 
-    std::uint16_t version = r.u16();
-    std::uint16_t signature = r.u16();
+    std::uint16_t version = r.U16();
+    std::uint16_t signature = r.U16();
     if (!r.ok() || version != kExtendedVersion || signature != kExtendedSignature)
         return std::nullopt;
 
-    t.helpId = r.u32();
-    t.exStyle = r.u32();
-    t.style = r.u32();
-    std::uint16_t count = r.u16();
-    t.x = r.i16();
-    t.y = r.i16();
-    t.cx = r.i16();
-    t.cy = r.i16();
+    t.helpId = r.U32();
+    t.exStyle = r.U32();
+    t.style = r.U32();
+    std::uint16_t count = r.U16();
+    t.x = r.I16();
+    t.y = r.I16();
+    t.cx = r.I16();
+    t.cy = r.I16();
     t.menu = NameOrOrdinal(r);
     t.className = NameOrOrdinal(r);
-    t.title = r.utf16z();
+    t.title = r.Utf16z();
     if (t.style & DS_SETFONT) {
-        t.pointSize = r.u16();
-        t.weight = r.u16();
-        t.italic = r.u8() != 0;
-        t.charset = r.u8();
-        t.typeface = r.utf16z();
+        t.pointSize = r.U16();
+        t.weight = r.U16();
+        t.italic = r.U8() != 0;
+        t.charset = r.U8();
+        t.typeface = r.Utf16z();
     }
 
     for (std::uint16_t i = 0; i < count && r.ok(); ++i) {
         /* Every item starts on a DWORD boundary of the template. */
-        r.alignTo4();
+        r.AlignTo4();
         t.items.push_back(ReadItem(r));
     }
 

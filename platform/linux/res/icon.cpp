@@ -25,19 +25,19 @@ int EntrySize(std::uint8_t stored)
 std::optional<IconImage> DecodeIconImage(Bytes image)
 {
     ByteReader r(image);
-    const std::uint32_t headerSize = r.u32();
-    const auto width = static_cast<std::int32_t>(r.u32());
-    const auto doubledHeight = static_cast<std::int32_t>(r.u32());
-    r.u16(); /* planes */
-    const std::uint16_t bitCount = r.u16();
-    const std::uint32_t compression = r.u32();
+    const std::uint32_t headerSize = r.U32();
+    const auto width = static_cast<std::int32_t>(r.U32());
+    const auto doubledHeight = static_cast<std::int32_t>(r.U32());
+    r.U16(); /* planes */
+    const std::uint16_t bitCount = r.U16();
+    const std::uint32_t compression = r.U32();
     const int height = doubledHeight / 2;
     if (!r.ok() || headerSize < kBitmapInfoHeaderSize || bitCount != 32 || compression != kBiRgb ||
         width <= 0 || height <= 0 || width > kLargestIcon || height > kLargestIcon)
         return std::nullopt;
 
-    r.seek(headerSize);
-    Bytes pixels = r.take(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    r.Seek(headerSize);
+    Bytes pixels = r.Take(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     if (!r.ok())
         return std::nullopt;
 
@@ -50,7 +50,7 @@ std::optional<IconImage> DecodeIconImage(Bytes image)
                                       static_cast<std::size_t>(width) * 4));
         for (int x = 0; x < width; ++x) {
             /* BGRA in memory: one little-endian word is ARGB. */
-            icon.argb.push_back(row.u32());
+            icon.argb.push_back(row.U32());
         }
     }
     return icon;
@@ -63,19 +63,19 @@ std::optional<IconImage> LoadIconFromRes(Bytes res, std::uint16_t group, int cx,
         return std::nullopt;
 
     ByteReader r(*dir);
-    r.u16(); /* reserved */
-    const std::uint16_t type = r.u16();
-    const std::uint16_t count = r.u16();
+    r.U16(); /* reserved */
+    const std::uint16_t type = r.U16();
+    const std::uint16_t count = r.U16();
     if (!r.ok() || type != kIconResourceType)
         return std::nullopt;
 
     std::optional<std::uint16_t> best;
     int bestDistance = std::numeric_limits<int>::max();
     for (std::uint16_t i = 0; i < count; ++i) {
-        const int width = EntrySize(r.u8());
-        const int height = EntrySize(r.u8());
-        r.take(1 + 1 + 2 + 2 + 4); /* colours, reserved, planes, bit count, size */
-        const std::uint16_t id = r.u16();
+        const int width = EntrySize(r.U8());
+        const int height = EntrySize(r.U8());
+        r.Take(1 + 1 + 2 + 2 + 4); /* colours, reserved, planes, bit count, size */
+        const std::uint16_t id = r.U16();
         if (!r.ok())
             return std::nullopt;
         const int distance = std::abs(width - cx) + std::abs(height - cy);

@@ -12,12 +12,12 @@ constexpr std::uint32_t kSmallestHeader = 8;
 std::optional<Bytes> FindResource(Bytes res, std::uint16_t type, std::uint16_t name)
 {
     ByteReader r(res);
-    while (r.ok() && !r.atEnd()) {
+    while (r.ok() && !r.AtEnd()) {
         const std::size_t start = r.pos();
-        const std::uint32_t dataSize = r.u32();
-        const std::uint32_t headerSize = r.u32();
-        const std::optional<std::uint16_t> entryType = r.ordinalOrString();
-        const std::optional<std::uint16_t> entryName = r.ordinalOrString();
+        const std::uint32_t dataSize = r.U32();
+        const std::uint32_t headerSize = r.U32();
+        const std::optional<std::uint16_t> entryType = r.OrdinalOrString();
+        const std::optional<std::uint16_t> entryName = r.OrdinalOrString();
         if (!r.ok() || headerSize < kSmallestHeader || headerSize > res.size() - start ||
             dataSize > res.size() - start - headerSize)
             return std::nullopt;
@@ -26,8 +26,8 @@ std::optional<Bytes> FindResource(Bytes res, std::uint16_t type, std::uint16_t n
         if (entryType == type && entryName == name)
             return res.subspan(data, dataSize);
 
-        r.seek(data + dataSize);
-        r.alignTo4();
+        r.Seek(data + dataSize);
+        r.AlignTo4();
     }
     return std::nullopt;
 }
