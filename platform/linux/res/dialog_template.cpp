@@ -1,7 +1,5 @@
 #include "platform/linux/res/dialog_template.h"
 
-#include "platform/win32.h"
-
 #include <array>
 #include <strings.h>
 
@@ -11,6 +9,8 @@ namespace {
 
 constexpr std::uint16_t kExtendedVersion = 1;
 constexpr std::uint16_t kExtendedSignature = 0xFFFF;
+/* DS_SETFONT: the template names its font. */
+constexpr std::uint32_t kStyleSetFont = 0x0040;
 
 /* The predefined control classes, from ordinal 0x80 on. */
 constexpr std::uint16_t kFirstClassOrdinal = 0x80;
@@ -91,7 +91,7 @@ std::optional<DialogTemplate> ParseDialogTemplate(Bytes bytes)
     t.menu = NameOrOrdinal(r);
     t.className = NameOrOrdinal(r);
     t.title = r.Utf16z();
-    if (t.style & DS_SETFONT) {
+    if (t.style & kStyleSetFont) {
         t.pointSize = r.U16();
         t.weight = r.U16();
         t.italic = r.U8() != 0;
