@@ -1,3 +1,7 @@
+/*
+ * fake_win32.cpp - the fake's calls, each logged as one line, and the
+ * messages a test scripts for the loop.
+ */
 #include "tests/unit/fake_win32.h"
 
 #include "core/tuner_dialog.h"

@@ -1,3 +1,7 @@
+/*
+ * byte_reader.cpp - the bounds-checked reads: past the end, a read gives
+ * zeros and the reader is no longer ok().
+ */
 #include "platform/linux/res/byte_reader.h"
 
 namespace strellan {

@@ -1,3 +1,7 @@
+/*
+ * dialog_template.cpp - a DLGTEMPLATEEX and its items, read field by field
+ * in the order the format lays them out.
+ */
 #include "platform/linux/res/dialog_template.h"
 
 #include <array>

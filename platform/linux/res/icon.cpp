@@ -1,3 +1,7 @@
+/*
+ * icon.cpp - the icon group's entry of a size, and its 32-bit DIB decoded
+ * into pixels.
+ */
 #include "platform/linux/res/icon.h"
 
 #include "platform/linux/res/res_file.h"

@@ -1,3 +1,7 @@
+/*
+ * program_res.cpp - the bytes of strellan.res, as program_res.S links them
+ * in.
+ */
 #include "platform/linux/res/program_res.h"
 
 /* Defined in program_res.S around the .incbin'ed file. */

@@ -1,3 +1,7 @@
+/*
+ * res_file.cpp - the walk through a .res file's entries, each header read
+ * and checked against the bytes that are there.
+ */
 #include "platform/linux/res/res_file.h"
 
 namespace strellan {

@@ -1,3 +1,8 @@
+/*
+ * display.cpp - the X connection opened once for every window: the
+ * dialog font, the colours, the window manager's atoms, and the
+ * connection's loss.
+ */
 #include "platform/linux/user32/display.h"
 
 #include <X11/XKBlib.h>

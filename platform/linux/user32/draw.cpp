@@ -1,3 +1,7 @@
+/*
+ * draw.cpp - the classic controls' shapes on Xlib and Xft, through a
+ * window's drawing context.
+ */
 #include "platform/linux/user32/draw.h"
 
 #include <cmath>

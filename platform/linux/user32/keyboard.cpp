@@ -1,3 +1,7 @@
+/*
+ * keyboard.cpp - the keyboard state kept from the key events, and the
+ * key messages made with it, their flags as Windows sets them.
+ */
 #include "platform/linux/user32/keyboard.h"
 
 namespace strellan {

@@ -1,3 +1,8 @@
+/*
+ * pitch_correction.cpp - a key's pitch measured with aubio on a
+ * synthesizer of its own, the cache of what was measured, and the tuning
+ * that cancels it.
+ */
 #include "platform/linux/winmm/pitch_correction.h"
 
 #include <aubio/aubio.h>

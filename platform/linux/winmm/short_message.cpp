@@ -1,3 +1,7 @@
+/*
+ * short_message.cpp - a word decoded (running status included) and played
+ * on FluidSynth.
+ */
 #include "platform/linux/winmm/short_message.h"
 
 namespace strellan {

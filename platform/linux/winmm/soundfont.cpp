@@ -1,3 +1,7 @@
+/*
+ * soundfont.cpp - the search path, and the first SoundFont on it that
+ * loads.
+ */
 #include "platform/linux/winmm/soundfont.h"
 
 #include <glib.h>

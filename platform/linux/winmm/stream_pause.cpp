@@ -1,3 +1,7 @@
+/*
+ * stream_pause.cpp - the silence counted in rendered frames, and when the
+ * stream pauses and resumes.
+ */
 #include "platform/linux/winmm/stream_pause.h"
 
 #include <cmath>

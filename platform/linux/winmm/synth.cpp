@@ -1,3 +1,7 @@
+/*
+ * synth.cpp - FluidSynth set up for one instrument, and each word played
+ * through the pitch correction.
+ */
 #include "platform/linux/winmm/synth.h"
 
 #include "platform/linux/winmm/soundfont.h"
