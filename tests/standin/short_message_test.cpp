@@ -3,11 +3,13 @@
 // a General MIDI SoundFont, rendering nothing), whose state is read back.
 #include "platform/linux/winmm/short_message.h"
 #include "platform/linux/winmm/soundfont.h"
+#include "platform/linux/winmm/synth.h"
 
 #include <gtest/gtest.h>
 
 #include <fluidsynth.h>
 
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -189,6 +191,30 @@ TEST_F(OnTheSynth, ControllersBendAndSystemReset)
     EXPECT_EQ(KeysOn(40), 0);
     fluid_synth_get_pitch_bend(synth, 0, &bend);
     EXPECT_EQ(bend, 8192);
+}
+
+// Through the mapper's synthesizer, which loads the SoundFont with no
+// preset chosen: a channel struck first plays General MIDI's default, and
+// one whose program was chosen keeps it.
+TEST(OnTheMappersSynth, ANoteBeforeAnyProgramChangePlaysTheDefault)
+{
+    const std::string cache = ::testing::TempDir() + "strellan-short-message-cache";
+    std::filesystem::remove_all(cache);
+    strellan::Synthesizer s;
+    ASSERT_TRUE(s.Load(strellan::SoundFontSearchPath(), cache));
+    s.Play(0x007F2891); // channel 2, never programmed
+    int playing = 0;
+    fluid_voice_t* voices[16] = {};
+    fluid_synth_get_voicelist(s.synth(), voices, 16, -1);
+    for (fluid_voice_t* v : voices)
+        playing += v && fluid_voice_is_on(v) && fluid_voice_get_channel(v) == 1;
+    EXPECT_GT(playing, 0);
+    int sfont = 0, bank = 0, program = -1;
+    s.Play(0x00001AC0);
+    s.Play(0x007F2890);
+    fluid_synth_get_program(s.synth(), 0, &sfont, &bank, &program);
+    EXPECT_EQ(program, 26) << "the note kept the program chosen";
+    std::filesystem::remove_all(cache);
 }
 
 } // namespace

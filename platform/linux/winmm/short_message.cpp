@@ -8,19 +8,6 @@ namespace strellan {
 
 namespace {
 
-/* A status byte's kind: its high nibble, or the whole byte for system
-   messages. */
-enum : BYTE {
-    NOTE_OFF = 0x80,
-    NOTE_ON = 0x90,
-    KEY_PRESSURE = 0xA0,
-    CONTROL_CHANGE = 0xB0,
-    PROGRAM_CHANGE = 0xC0,
-    CHANNEL_PRESSURE = 0xD0,
-    PITCH_BEND = 0xE0,
-    SYSTEM_RESET = 0xFF,
-};
-
 /* Status bytes have the top bit set; 0xF0 on are system messages, common
    ones then, from 0xF8 real-time ones. */
 constexpr BYTE kFirstStatus = 0x80;
@@ -50,37 +37,59 @@ std::optional<MidiMessage> ShortMessageDecoder::Decode(DWORD word)
     return MidiMessage{first, DataByte(word, 1), DataByte(word, 2)};
 }
 
+MidiKind MidiMessage::Kind() const
+{
+    switch (status & 0xF0) {
+    case 0x80:
+        return MidiKind::NoteOff;
+    case 0x90:
+        return MidiKind::NoteOn;
+    case 0xA0:
+        return MidiKind::KeyPressure;
+    case 0xB0:
+        return MidiKind::ControlChange;
+    case 0xC0:
+        return MidiKind::ProgramChange;
+    case 0xD0:
+        return MidiKind::ChannelPressure;
+    case 0xE0:
+        return MidiKind::PitchBend;
+    }
+    return status == 0xFF ? MidiKind::SystemReset : MidiKind::OtherSystem;
+}
+
 void PlayOnSynth(fluid_synth_t* synth, const MidiMessage& m)
 {
-    const int chan = m.status & 0x0F;
-    switch (m.status & 0xF0) {
-    case NOTE_OFF:
+    const int chan = m.Channel();
+    switch (m.Kind()) {
+    case MidiKind::NoteOff:
         fluid_synth_noteoff(synth, chan, m.data1);
         break;
-    case NOTE_ON:
-        if (m.data2 == 0)
-            fluid_synth_noteoff(synth, chan, m.data1);
-        else
+    case MidiKind::NoteOn:
+        if (m.StrikesANote())
             fluid_synth_noteon(synth, chan, m.data1, m.data2);
+        else
+            fluid_synth_noteoff(synth, chan, m.data1);
         break;
-    case KEY_PRESSURE:
+    case MidiKind::KeyPressure:
         fluid_synth_key_pressure(synth, chan, m.data1, m.data2);
         break;
-    case CONTROL_CHANGE:
+    case MidiKind::ControlChange:
         fluid_synth_cc(synth, chan, m.data1, m.data2);
         break;
-    case PROGRAM_CHANGE:
+    case MidiKind::ProgramChange:
         fluid_synth_program_change(synth, chan, m.data1);
         break;
-    case CHANNEL_PRESSURE:
+    case MidiKind::ChannelPressure:
         fluid_synth_channel_pressure(synth, chan, m.data1);
         break;
-    case PITCH_BEND:
+    case MidiKind::PitchBend:
         fluid_synth_pitch_bend(synth, chan, m.data1 | m.data2 << 7);
         break;
-    default:
-        if (m.status == SYSTEM_RESET)
-            fluid_synth_system_reset(synth);
+    case MidiKind::SystemReset:
+        fluid_synth_system_reset(synth);
+        break;
+    case MidiKind::OtherSystem:
         break;
     }
 }

@@ -18,10 +18,29 @@
 
 namespace strellan {
 
+/* What a status byte says it is: a channel message's kind (its high
+   nibble), System Reset, or another system message. */
+enum class MidiKind {
+    NoteOff,
+    NoteOn,
+    KeyPressure,
+    ControlChange,
+    ProgramChange,
+    ChannelPressure,
+    PitchBend,
+    SystemReset,
+    OtherSystem,
+};
+
 struct MidiMessage {
     BYTE status; /* kind in the high nibble, channel in the low one */
     BYTE data1;
     BYTE data2;
+
+    MidiKind Kind() const;
+    int Channel() const { return status & 0x0F; }
+    /* A Note On at velocity 0 is a Note Off. */
+    bool StrikesANote() const { return Kind() == MidiKind::NoteOn && data2 != 0; }
 };
 
 /* The port's memory between two words. A channel message's status is

@@ -18,8 +18,6 @@ constexpr double kGain = 1.25;
    enough for a dozen strikes in a row, the oldest stolen after that. */
 constexpr int kPolyphony = 64;
 
-constexpr int kMidiChannels = 16;
-
 } // namespace
 
 Synthesizer::Synthesizer()
@@ -60,26 +58,15 @@ void Synthesizer::Play(DWORD word)
     std::optional<MidiMessage> m = decoder_.Decode(word);
     if (!m)
         return;
-    const int chan = m->status & 0x0F;
-    switch (m->status & 0xF0) {
-    case 0xC0:
-        programChosen_[chan] = true;
-        break;
-    case 0x90:
-        if (m->data2 == 0)
-            break;
-        if (!programChosen_[chan]) {
-            fluid_synth_program_change(synth_, chan, 0);
-            programChosen_[chan] = true;
-        }
+    if (m->StrikesANote()) {
+        /* The SoundFont is loaded with no preset chosen (a preset's samples
+           are read when it is chosen): a channel struck before any program
+           change gets General MIDI's default then, program 0 (the drum kit
+           on channel 10). */
+        if (!fluid_synth_get_channel_preset(synth_, m->Channel()))
+            fluid_synth_program_change(synth_, m->Channel(), 0);
         if (correction_)
-            correction_->BeforeNoteOn(synth_, chan, m->data1);
-        break;
-    case 0xF0:
-        if (m->status == 0xFF) /* System Reset chooses every channel's default */
-            for (int c = 0; c < kMidiChannels; ++c)
-                programChosen_[c] = true;
-        break;
+            correction_->BeforeNoteOn(synth_, m->Channel(), m->data1);
     }
     PlayOnSynth(synth_, *m);
 }

@@ -45,9 +45,6 @@ private:
     fluid_synth_t* synth_ = nullptr;
     std::unique_ptr<PitchCorrection> correction_;
     ShortMessageDecoder decoder_;
-    /* A channel struck before any program change gets General MIDI's
-       default (program 0, the drum kit on channel 10) then. */
-    bool programChosen_[16] = {};
 };
 
 } // namespace strellan
