@@ -76,6 +76,19 @@ TEST(StreamPause, SoundOrAMessageStartsTheSilenceAgain)
     pauser.Wake(true);
     EXPECT_EQ(stream.calls, (Calls{"pause", "drop", "resume"}));
     EXPECT_FALSE(pauser.paused());
+
+    // The server lost mid-note: paused again as at the start, the silence
+    // counted afresh, and the next note resumes the new stream.
+    pauser.Rendered(9000, false);
+    pauser.Reset();
+    EXPECT_TRUE(pauser.paused());
+    stream.calls.clear();
+    pauser.Rendered(9000, false);
+    EXPECT_TRUE(stream.calls.empty()) << "a paused stream is not paused again";
+    pauser.Wake(true);
+    EXPECT_EQ(stream.calls, (Calls{"drop", "resume"}));
+    pauser.Rendered(9599, false);
+    EXPECT_EQ(stream.calls, (Calls{"drop", "resume"})) << "the silence counts from the note";
 }
 
 } // namespace

@@ -31,6 +31,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,19 +112,31 @@ private:
     static void OnDeadline(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv,
                            void* self);
 
+    /* Where the connection is. Open() waits through the first two (or the
+       deadline); Start() ends the open with a stream. From then on a loss
+       is recovered from: lost, then, at the next message, reconnecting
+       until the new stream is ready. */
+    enum class Link {
+        Connecting,   /* the first connection on its way */
+        TimedOut,     /* the open's deadline came first */
+        Connected,    /* the context is ready, the stream not yet */
+        Playing,      /* the stream is there */
+        Lost,         /* no server (said once); the next message looks again */
+        Reconnecting, /* a new connection, then a new stream, on its way */
+    };
+    bool Started() const
+    {
+        return link_ == Link::Playing || link_ == Link::Lost || link_ == Link::Reconnecting;
+    }
+
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     pa_time_event* deadline_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
-    double rate_ = 0;        /* the synthesizer's; the server resamples to its own */
-    bool connected_ = false; /* the context is ready */
-    bool deadlinePassed_ = false;
-    bool started_ = false;      /* Start() succeeded: a loss from now on is recovered from */
-    bool lost_ = false;         /* no connection; the next message tries again */
-    bool reconnecting_ = false; /* a new connection is on its way */
-    bool lossSaid_ = false;
-    std::unique_ptr<StreamPauser> pauser_;
+    double rate_ = 0; /* the synthesizer's; the server resamples to its own */
+    Link link_ = Link::Connecting;
+    std::optional<StreamPauser> pauser_;
     std::vector<float> buffer_;
 };
 
@@ -144,10 +157,11 @@ void PulseOut::OnContextState(pa_context* c, void* self)
     auto* out = static_cast<PulseOut*>(self);
     const pa_context_state_t state = pa_context_get_state(c);
     if (state == PA_CONTEXT_READY) {
-        out->connected_ = true;
-        if (out->started_ && !out->stream_)
+        if (out->link_ == Link::Connecting)
+            out->link_ = Link::Connected;
+        else if (out->link_ == Link::Reconnecting && !out->stream_)
             out->CreateStream();
-    } else if (!PA_CONTEXT_IS_GOOD(state) && out->started_) {
+    } else if (!PA_CONTEXT_IS_GOOD(state) && out->Started()) {
         out->Lose();
     }
     pa_threaded_mainloop_signal(out->loop_, 0);
@@ -158,12 +172,10 @@ void PulseOut::OnStreamState(pa_stream* s, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
     const pa_stream_state_t state = pa_stream_get_state(s);
-    if (state == PA_STREAM_READY) {
-        if (out->reconnecting_)
-            std::fprintf(stderr, "strellan: the sound server is back\n");
-        out->reconnecting_ = false;
-        out->lossSaid_ = false;
-    } else if (state == PA_STREAM_FAILED && out->started_) {
+    if (state == PA_STREAM_READY && out->link_ == Link::Reconnecting) {
+        std::fprintf(stderr, "strellan: the sound server is back\n");
+        out->link_ = Link::Playing;
+    } else if (state == PA_STREAM_FAILED && out->Started()) {
         out->Lose();
     }
     pa_threaded_mainloop_signal(out->loop_, 0);
@@ -177,7 +189,8 @@ void PulseOut::OnWrite(pa_stream*, size_t bytes, void* self)
 void PulseOut::OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
     auto* out = static_cast<PulseOut*>(self);
-    out->deadlinePassed_ = true;
+    if (!out->Started())
+        out->link_ = Link::TimedOut;
     pa_threaded_mainloop_signal(out->loop_, 0);
 }
 
@@ -193,7 +206,6 @@ bool PulseOut::Connect()
     pa_proplist_free(props);
     if (!context_)
         return false;
-    connected_ = false;
     pa_context_set_state_callback(context_, OnContextState, this);
     return pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
 }
@@ -203,7 +215,7 @@ void PulseOut::CreateStream()
     pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), kAudioChannels};
     stream_ = pa_stream_new(context_, "Reference pitch", &format, nullptr);
     if (!stream_) {
-        if (started_)
+        if (Started())
             Lose();
         return;
     }
@@ -223,7 +235,7 @@ void PulseOut::CreateStream()
     if (pauser_->paused())
         flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0 &&
-        started_)
+        Started())
         Lose();
 }
 
@@ -246,18 +258,17 @@ void PulseOut::Disconnect()
 
 /* The server went away, or a new connection found none. What was struck
    meanwhile is dropped rather than heard late, all at once; the pauser
-   starts again from paused. Said once per loss, not at every try. */
+   starts again from paused. Said once per loss (when it was playing), not
+   at every try. */
 void PulseOut::Lose()
 {
     fluid_synth_all_sounds_off(synth_, -1);
-    if (!lossSaid_) {
+    if (link_ == Link::Playing) {
         std::fprintf(stderr, "strellan: lost the sound server; trying again at the next note\n");
         RingOutEffects();
     }
-    lossSaid_ = true;
-    lost_ = true;
-    reconnecting_ = false;
-    pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
+    link_ = Link::Lost;
+    pauser_->Reset();
 }
 
 /* The voices were cut where the server left them, but the reverb's and
@@ -278,7 +289,7 @@ bool PulseOut::WaitFor(Ready ready)
     for (;;) {
         if (ready())
             return true;
-        if (deadlinePassed_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+        if (link_ == Link::TimedOut || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
             return false;
         if (stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
             return false;
@@ -296,9 +307,9 @@ PulseStatus PulseOut::Open(pa_usec_t timeoutUs)
     if (pa_threaded_mainloop_start(loop_) >= 0 && Connect()) {
         /* The deadline covers this and Start(): every wait of the open. */
         deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + timeoutUs, OnDeadline, this);
-        if (WaitFor([this] { return connected_; }))
+        if (WaitFor([this] { return link_ == Link::Connected; }))
             status = PulseStatus::Ready;
-        else if (deadlinePassed_)
+        else if (link_ == Link::TimedOut)
             status = PulseStatus::NoAnswer;
     }
     pa_threaded_mainloop_unlock(loop_);
@@ -310,11 +321,12 @@ bool PulseOut::Start(fluid_synth_t* synth)
     pa_threaded_mainloop_lock(loop_);
     synth_ = synth;
     fluid_settings_getnum(fluid_synth_get_settings(synth), "synth.sample-rate", &rate_);
-    pauser_ = std::make_unique<StreamPauser>(static_cast<StreamControl&>(*this), rate_);
+    pauser_.emplace(static_cast<StreamControl&>(*this), rate_);
     CreateStream();
     bool ok =
         stream_ && WaitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
-    started_ = ok;
+    if (ok)
+        link_ = Link::Playing;
     /* The open is over: no deadline from here on. */
     if (deadline_) {
         pa_threaded_mainloop_get_api(loop_)->time_free(deadline_);
@@ -342,11 +354,10 @@ void PulseOut::Render(size_t bytes)
 void PulseOut::Wake()
 {
     pa_threaded_mainloop_lock(loop_);
-    if (lost_ && !reconnecting_) {
+    if (link_ == Link::Lost) {
         /* Look for the server again, without waiting for it here. */
         Disconnect();
-        lost_ = false;
-        reconnecting_ = true;
+        link_ = Link::Reconnecting;
         if (!Connect())
             Lose();
     }

@@ -27,6 +27,12 @@ void StreamPauser::Rendered(std::size_t frames, bool sounding)
     }
 }
 
+void StreamPauser::Reset()
+{
+    paused_ = true;
+    silentFrames_ = 0;
+}
+
 void StreamPauser::Wake(bool sounding)
 {
     silentFrames_ = 0;

@@ -42,6 +42,9 @@ public:
     /* A MIDI message arrived; sounding: a voice sounds now. */
     void Wake(bool sounding);
 
+    /* The server lost: paused, as at the start, for the stream to come. */
+    void Reset();
+
     bool paused() const { return paused_; }
 
 private:
