@@ -57,16 +57,25 @@ HWND WindowOf(gconstpointer object)
     return static_cast<const Accessible*>(object)->hwnd;
 }
 
+/* What a control is, as the dialog manager learns it: by asking. */
+LRESULT DialogCode(const Wnd* w)
+{
+    return w ? SendMessageA(w->hwnd, WM_GETDLGCODE, 0, 0) : 0;
+}
+
+bool IsButton(const Wnd* w)
+{
+    return DialogCode(w) & DLGC_BUTTON;
+}
+
 bool IsPushButton(const Wnd* w)
 {
-    const DWORD type = w->style & BS_TYPEMASK;
-    return w->proc == ButtonProc && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    return DialogCode(w) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
 }
 
 bool IsRadioButton(const Wnd* w)
 {
-    const DWORD type = w->style & BS_TYPEMASK;
-    return w->proc == ButtonProc && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+    return DialogCode(w) & DLGC_RADIOBUTTON;
 }
 
 /* The radio buttons of h's group, h among them, in the dialog's order. */
@@ -234,13 +243,13 @@ void InitComponent(gpointer iface, gpointer)
 gint GetNActions(AtkAction* action)
 {
     Wnd* w = FromHandle(WindowOf(action));
-    return w && w->proc == ButtonProc ? 1 : 0;
+    return IsButton(w) ? 1 : 0;
 }
 
 gboolean DoAction(AtkAction* action, gint i)
 {
     Wnd* w = FromHandle(WindowOf(action));
-    if (!w || w->proc != ButtonProc || i != 0)
+    if (!IsButton(w) || i != 0)
         return FALSE;
     PostMessage(w->hwnd, BM_CLICK, 0, 0);
     return TRUE;

@@ -20,12 +20,12 @@ Rect ToPixels(BaseUnits units, int x, int y, int cx, int cy)
     return {left, top, units.ToPixelsX(x + cx) - left, units.ToPixelsY(y + cy) - top};
 }
 
-void SendCommand(HWND hDlg, int id)
-{
-    SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-}
-
 } // namespace
+
+void SendCommand(HWND hDlg, int id, HWND control)
+{
+    SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+}
 
 HWND CreateDialogFromTemplate(const DialogTemplate& t, DLGPROC proc, LPARAM param, BaseUnits units)
 {
@@ -65,7 +65,7 @@ LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     switch (msg) {
     case WM_CLOSE:
         /* The close box, Alt+F4 and the window manager's close request. */
-        SendCommand(hwnd, IDCANCEL);
+        SendCommand(hwnd, IDCANCEL, GetDlgItem(hwnd, IDCANCEL));
         return 0;
     case WM_NEXTDLGCTL:
         /* lParam TRUE: wParam is the control; else wParam says which way. */

@@ -52,11 +52,6 @@ UINT DialogCode(HWND hwnd, WPARAM vk)
     return static_cast<UINT>(SendMessageA(hwnd, WM_GETDLGCODE, vk, 0));
 }
 
-void SendCommand(HWND hDlg, int id, HWND control)
-{
-    SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
-}
-
 /* The arrow keys: the next control of the focused one's group, past the
    labels (which take no focus). A radio button gets the focus and, if it
    is an auto radio button not yet checked, a click, which checks it. */

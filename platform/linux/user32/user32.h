@@ -132,6 +132,10 @@ SHORT GetKeyState(int vk);
 HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 HWND GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 
+/* A control's command to its dialog, as a click sends it: WM_COMMAND with
+   BN_CLICKED, from control (null when the dialog has none by that id). */
+void SendCommand(HWND hDlg, int id, HWND control);
+
 /* The class procedures; the dialog's class is Windows' own name for it. */
 constexpr const char* kDialogClassName = "#32770";
 LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
