@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 namespace strellan {
 
@@ -44,11 +45,20 @@ struct Gio {
     decltype(&g_dbus_connection_call_finish) callFinish;
 };
 
-template <typename F>
-bool Find(void* library, const char* name, F* f)
+/* GIO's calls that the watch makes, from the library opened now. */
+bool OpenGio(Gio* gio)
 {
-    *f = reinterpret_cast<F>(dlsym(library, name));
-    return *f != nullptr;
+    void* library = dlopen(kGioLibrary, RTLD_NOW | RTLD_LOCAL);
+    auto find = [library](auto* call, const char* name) {
+        *call = reinterpret_cast<std::remove_pointer_t<decltype(call)>>(dlsym(library, name));
+        return *call != nullptr;
+    };
+    return library && find(&gio->connect, "g_dbus_connection_new_for_address") &&
+           find(&gio->connectFinish, "g_dbus_connection_new_for_address_finish") &&
+           find(&gio->subscribe, "g_dbus_connection_signal_subscribe") &&
+           find(&gio->unsubscribe, "g_dbus_connection_signal_unsubscribe") &&
+           find(&gio->call, "g_dbus_connection_call") &&
+           find(&gio->callFinish, "g_dbus_connection_call_finish");
 }
 
 struct Watch {
@@ -185,15 +195,9 @@ void WatchAccessibilityStatus(void (*enabled)())
     const std::string address = SessionBusAddress();
     if (g_watch.watching || address.empty())
         return;
-    void* library = dlopen(kGioLibrary, RTLD_NOW | RTLD_LOCAL);
-    Gio& gio = g_watch.gio;
-    if (!library || !Find(library, "g_dbus_connection_new_for_address", &gio.connect) ||
-        !Find(library, "g_dbus_connection_new_for_address_finish", &gio.connectFinish) ||
-        !Find(library, "g_dbus_connection_signal_subscribe", &gio.subscribe) ||
-        !Find(library, "g_dbus_connection_signal_unsubscribe", &gio.unsubscribe) ||
-        !Find(library, "g_dbus_connection_call", &gio.call) ||
-        !Find(library, "g_dbus_connection_call_finish", &gio.callFinish))
+    if (!OpenGio(&g_watch.gio))
         return; /* GLib without GIO: a desktop with no D-Bus at all */
+    Gio& gio = g_watch.gio;
     g_watch.enabled = enabled;
     g_watch.watching = true;
     gio.connect(address.c_str(),
