@@ -57,7 +57,6 @@ LINUX = os.path.join(ROOT, "build", "linux", "strellan")
 RES = os.path.join(ROOT, "build", "linux", "strellan.res")
 EXE = os.path.join(ROOT, "build", "windows-x86", "strellan.exe")
 SOUNDFONT = "/usr/share/sounds/sf2/TimGM6mb.sf2"
-CLK_TCK = os.sysconf("SC_CLK_TCK")
 STRINGS = layout.reference_strings()
 NOTE_SECONDS = 1.65  # a string's note as the sound tests measure it
 DROPOUT_SECONDS = 40  # of notes, quiet and again loaded
@@ -67,29 +66,15 @@ def say(text):
     print(f"bench: {text}", file=sys.stderr, flush=True)
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK
-
-
 def cpu_percent(pid, seconds=10.0, strike=None):
     """Of one core, averaged over the period, threads included; strike()
     called every second when given."""
-    c0, t0 = cpu_seconds(pid), time.monotonic()
+    c0, t0 = harness.cpu_seconds(pid), time.monotonic()
     for _ in range(int(seconds)):
         if strike:
             strike()
         time.sleep(1.0)
-    return 100.0 * (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
-
-
-def rss_mib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
+    return 100.0 * (harness.cpu_seconds(pid) - c0) / (time.monotonic() - t0)
 
 
 def wait_silent(rec, seconds):
@@ -337,7 +322,7 @@ def bench_server(x, sound, first):
             shutil.rmtree(env["XDG_CACHE_HOME"], ignore_errors=True)
             run = Strellan(x, env, "bench-cold")
             time.sleep(0.5)  # start-up settles
-            strellan["rss_start_cold"] = rss_mib(run.pid)
+            strellan["rss_start_cold"] = harness.rss_mib(run.pid)
             strellan["lat_first_cold"], _, _ = strings_played(run, rec)
             run.exit()
             say("Strellan: start-up to window and to the SoundFont loaded")
@@ -346,22 +331,22 @@ def bench_server(x, sound, first):
         say(f"Strellan on {sound.name}")
         run = Strellan(x, env, "bench-warm")
         time.sleep(0.5)
-        strellan["rss_start"] = rss_mib(run.pid)
+        strellan["rss_start"] = harness.rss_mib(run.pid)
         bench_sound(run, rec, strellan)
         for _ in range(100):
             run.play()
         time.sleep(0.5)
-        strellan["rss_100"] = rss_mib(run.pid)
+        strellan["rss_100"] = harness.rss_mib(run.pid)
         run.exit()
 
         say(f"fluidsynth on {sound.name}")
         player = FluidSynth(env)
-        fluid["rss_start"] = rss_mib(player.pid)
+        fluid["rss_start"] = harness.rss_mib(player.pid)
         bench_sound(player, rec, fluid)
         for _ in range(100):
             player.play()
         time.sleep(0.5)
-        fluid["rss_100"] = rss_mib(player.pid)
+        fluid["rss_100"] = harness.rss_mib(player.pid)
         player.exit()
     finally:
         rec.stop()

@@ -229,6 +229,25 @@ class Wine:
                              stdout_path)
 
 
+def cpu_seconds(pid):
+    """The CPU time a process has had, its threads' included, in seconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_mib(pid):
+    """A process's resident memory in MiB; 0 once it is gone."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+    except FileNotFoundError:
+        pass
+    return 0.0
+
+
 def start_process(argv, cwd, env, stdout_path):
     """Starts a program with its standard output in a file, as bytes."""
     with open(stdout_path, "wb") as out:

@@ -26,17 +26,6 @@ ANSWER_LIMIT = 1.0  # seconds from a Play click to its words in the log
 MEMORY_GROWTH_LIMIT_MIB = 16
 
 
-def rss_mib(pid):
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1]) / 1024
-    except FileNotFoundError:
-        pass
-    return 0.0
-
-
 class FocusModel:
     """Where the keyboard focus is and which string is checked, as the
     dialog manager moves them."""
@@ -173,13 +162,13 @@ class Storm:
         weights = [w for _, w in actions]
         self.say(f"{self.seconds:.0f} s")
         start = time.monotonic()
-        self.rss.append(rss_mib(self.rss_pid))
+        self.rss.append(harness.rss_mib(self.rss_pid))
         while time.monotonic() - start < self.seconds:
             self.rng.choices(actions, weights)[0][0]()
             self.events += 1
             if self.events % 25 == 0:
                 self.probe()
-                self.rss.append(rss_mib(self.rss_pid))
+                self.rss.append(harness.rss_mib(self.rss_pid))
         self.say(f"{self.events} events, {len(self.answers)} probes, slowest answer "
                  f"{max(self.answers):.3f} s, RSS {self.rss[0]:.1f} to {max(self.rss):.1f} MiB")
 

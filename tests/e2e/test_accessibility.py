@@ -123,12 +123,6 @@ def find_dialog(pid=None):
     return None
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def bridge_loaded(pid):
     with open(f"/proc/{pid}/maps") as f:
         return "libatk-bridge" in f.read()
@@ -226,9 +220,9 @@ class ScreenReader(unittest.TestCase):
     def test_idle_with_the_bus_as_without(self):
         """The loop waits on X and GLib together: nothing wakes it."""
         pid = self.run_.proc.pid
-        before, since = cpu_seconds(pid), time.monotonic()
+        before, since = harness.cpu_seconds(pid), time.monotonic()
         wait_for(lambda: time.monotonic() > since + 2, "2 s")
-        self.assertLess(cpu_seconds(pid) - before, 0.02)
+        self.assertLess(harness.cpu_seconds(pid) - before, 0.02)
 
     def test_actions_press_as_clicks_do(self):
         run = self.run_
@@ -290,9 +284,9 @@ class EnabledLater(unittest.TestCase):
                 self.addCleanup(set_a11y_status, "IsEnabled", True)
                 run = launch(self, f"a11y-{name}-")
                 pid = run.proc.pid
-                before, since = cpu_seconds(pid), time.monotonic()
+                before, since = harness.cpu_seconds(pid), time.monotonic()
                 wait_for(lambda: time.monotonic() > since + 1, "1 s")
-                self.assertLess(cpu_seconds(pid) - before, 0.02, "woke while off")
+                self.assertLess(harness.cpu_seconds(pid) - before, 0.02, "woke while off")
                 self.assertFalse(bridge_loaded(pid), "the bridge loaded while off")
                 self.assertIsNone(find_dialog(pid))
 

@@ -35,12 +35,6 @@ def tearDownModule():
         x_server.stop()
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 class Faults(unittest.TestCase):
     def setUp(self):
         self.sound = harness.sound_server()
@@ -155,20 +149,20 @@ class Faults(unittest.TestCase):
         wait_for(lambda: "lost the sound server" in self.stderr(), "the loss to be said")
         # What the first Play set going (measuring the preset's pitch, with
         # the cache empty) ends; after that nothing runs.
-        last = [cpu_seconds(run.proc.pid), time.monotonic()]
+        last = [harness.cpu_seconds(run.proc.pid), time.monotonic()]
 
         def settled():
-            now = cpu_seconds(run.proc.pid), time.monotonic()
+            now = harness.cpu_seconds(run.proc.pid), time.monotonic()
             if now[1] - last[1] < 0.5:
                 return False
             quiet = now[0] - last[0] < 0.01
             last[:] = now
             return quiet
         wait_for(settled, "the measuring to end", timeout=30)
-        busy = cpu_seconds(run.proc.pid)
+        busy = harness.cpu_seconds(run.proc.pid)
         idle_from = time.monotonic()
         wait_for(lambda: time.monotonic() > idle_from + 2.0, "2 s idle", timeout=5)
-        self.assertLess(cpu_seconds(run.proc.pid) - busy, 0.02, "CPU while nothing sounds")
+        self.assertLess(harness.cpu_seconds(run.proc.pid) - busy, 0.02, "CPU while nothing sounds")
         self.assertEqual(self.stderr().count("lost the sound server"), 1, self.stderr())
 
         # A server again: Play sounds.
