@@ -195,8 +195,7 @@ class Strellan:
 
     def __init__(self, x, env, name):
         self.run = harness.Run(x, harness.Layout(layout.template_from_res(RES)), name,
-                               lambda folder, out, extra: harness.start_process(
-                                   [LINUX], folder, dict(env, **extra), out), log=False)
+                               harness.launcher([LINUX], x, env), log=False)
         self.pid = self.run.proc.pid
         self.clicker = Clicker(x)
 

@@ -248,11 +248,23 @@ def rss_mib(pid):
     return 0.0
 
 
-def start_process(argv, cwd, env, stdout_path):
-    """Starts a program with its standard output in a file, as bytes."""
-    with open(stdout_path, "wb") as out:
+def start_process(argv, cwd, env, stdout_path, stderr_path=None):
+    """Starts a program with its standard output in a file, as bytes, and
+    its standard error in another (or nowhere)."""
+    with open(stdout_path, "wb") as out, open(stderr_path or os.devnull, "wb") as err:
         return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.DEVNULL)
+                                stderr=err)
+
+
+def launcher(argv, x_server, env=None, stderr_name=None):
+    """How a Run starts a native program: argv on x_server, with env over
+    this process's environment, its standard error in stderr_name in the
+    run's folder when given."""
+    def launch(folder, stdout_path, extra):
+        full = dict(os.environ, DISPLAY=x_server.name, **(env or {}), **extra)
+        stderr_path = os.path.join(folder, stderr_name) if stderr_name else None
+        return start_process(argv, folder, full, stdout_path, stderr_path)
+    return launch
 
 
 def windows_path(unix_path):

@@ -106,10 +106,8 @@ def set_a11y_status(name, on):
 
 def launch(test, prefix):
     """The recording build started as the session starts it; its Run."""
-    def start(folder, stdout_path, env):
-        return harness.start_process([RECORDING], folder, dict(os.environ, **WAYLAND, **env),
-                                     stdout_path)
-    run = harness.Run(x_server, LAYOUT, prefix + scenarios.test_id(test), start)
+    run = harness.Run(x_server, LAYOUT, prefix + scenarios.test_id(test),
+                      harness.launcher([RECORDING], x_server, WAYLAND))
     test.addCleanup(run.kill)
     return run
 

@@ -41,14 +41,10 @@ class Faults(unittest.TestCase):
         self.addCleanup(self.sound.stop)
 
     def start(self, argv=None, stderr_name="stderr.txt", sound=True):
-        def launch(folder, stdout_path, env):
-            self.stderr_path = os.path.join(folder, stderr_name)
-            full = dict(os.environ, DISPLAY=x_server.name, **self.sound.env(), **env)
-            with open(stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-                return subprocess.Popen(argv or [LINUX], cwd=folder, env=full,
-                                        stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        launch = harness.launcher(argv or [LINUX], x_server, self.sound.env(), stderr_name)
         run = harness.Run(x_server, LAYOUT, f"faults-{self.sound.name}-" + scenarios.test_id(self),
                           launch, log=False)
+        self.stderr_path = os.path.join(run.dir, stderr_name)
         self.addCleanup(run.kill)
         if sound:
             self.sound.wait_for_stream()

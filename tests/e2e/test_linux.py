@@ -47,14 +47,8 @@ def no_sound_anywhere():
             "ALSA_CONFIG_PATH": empty}
 
 
-def launcher(program, display=None, stderr_path=None, extra_env=None):
-    def launch(folder, stdout_path, env):
-        full = dict(os.environ, DISPLAY=display or x_server.name, **env, **(extra_env or {}))
-        with open(stdout_path, "wb") as out, \
-                open(stderr_path or os.devnull, "wb") as err:
-            return subprocess.Popen([program], cwd=folder, env=full, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err)
-    return launch
+def launcher(program, server=None, extra_env=None):
+    return harness.launcher([program], server or x_server, extra_env)
 
 
 class OnLinux(unittest.TestCase):
@@ -244,7 +238,7 @@ class HighDpi(unittest.TestCase):
         root.change_property(own.conn.intern_atom("RESOURCE_MANAGER"), Xatom.STRING, 8,
                              f"Xft.dpi:\t{dpi}\n".encode())
         own.conn.sync()
-        run = harness.Run(own, LAYOUT, f"linux-dpi-{dpi}", launcher(RECORDING, own.name))
+        run = harness.Run(own, LAYOUT, f"linux-dpi-{dpi}", launcher(RECORDING, own))
         self.addCleanup(run.kill)
 
         def box(name):
@@ -335,7 +329,7 @@ class WithoutX(unittest.TestCase):
     def test_losing_the_display_shuts_down_like_a_quit(self):
         own = harness.XServer().start()
         try:
-            run = harness.Run(own, LAYOUT, "linux-lost-display", launcher(RECORDING, own.name))
+            run = harness.Run(own, LAYOUT, "linux-lost-display", launcher(RECORDING, own))
             self.addCleanup(run.kill)
             own.click(*run.point("Play"))
             run.wait_log(3)

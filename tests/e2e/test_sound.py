@@ -57,10 +57,7 @@ def tearDownModule():
 
 class Sounding(unittest.TestCase):
     def start(self):
-        def launch(folder, stdout_path, env):
-            full = dict(os.environ, DISPLAY=x_server.name, XDG_CACHE_HOME=cache_dir(), **env,
-                        **sound.env())
-            return harness.start_process([LINUX], folder, full, stdout_path)
+        launch = harness.launcher([LINUX], x_server, dict(XDG_CACHE_HOME=cache_dir(), **sound.env()))
         run = harness.Run(x_server, LAYOUT, f"sound-{sound.name}-" + scenarios.test_id(self),
                           launch, log=False)
         self.addCleanup(run.kill)
