@@ -52,10 +52,13 @@ def build_dir():
     return d
 
 
-# What the programs under test cache (the Linux MIDI Mapper's pitch
-# measurements) goes under the build tree, never into the user's own cache.
-if os.environ.get("STRELLAN_BUILD_DIR"):
-    os.environ["XDG_CACHE_HOME"] = os.path.join(build_dir(), "xdg-cache")
+def program_env(overrides=None):
+    """This process's environment, as a program under test gets it: what it
+    caches (the Linux MIDI Mapper's pitch measurements) goes under the build
+    tree, never into the user's own cache; overrides over that."""
+    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(build_dir(), "xdg-cache"))
+    env.update(overrides or {})
+    return env
 
 
 class XServer:
@@ -184,7 +187,7 @@ class Wine:
         self.prefix = prefix or os.path.join(build_dir(), "wine-prefix")
 
     def env(self, overrides=""):
-        env = dict(os.environ)
+        env = program_env()
         # Where the 32-bit Wine runs under qemu-i386 (see
         # scripts/install-deps.sh), reserve the guest's address space up
         # front: left to chance, qemu's own mappings now and then sit where
@@ -261,7 +264,7 @@ def launcher(argv, x_server, env=None, stderr_name=None):
     this process's environment, its standard error in stderr_name in the
     run's folder when given."""
     def launch(folder, stdout_path, extra):
-        full = dict(os.environ, DISPLAY=x_server.name, **(env or {}), **extra)
+        full = program_env(dict(env or {}, DISPLAY=x_server.name, **extra))
         stderr_path = os.path.join(folder, stderr_name) if stderr_name else None
         return start_process(argv, folder, full, stdout_path, stderr_path)
     return launch

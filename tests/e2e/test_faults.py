@@ -201,7 +201,7 @@ class Faults(unittest.TestCase):
                      "the sound server has no part in it: tried on PulseAudio")
     def test_no_display_is_a_failure_with_one_line(self):
         self.sound.start()
-        env = dict(os.environ, DISPLAY=":987", **self.sound.env())
+        env = harness.program_env(dict(DISPLAY=":987", **self.sound.env()))
         done = subprocess.run([LINUX], env=env, capture_output=True,
                               timeout=harness.START_TIMEOUT)
         self.assertNotEqual(done.returncode, 0)

@@ -306,7 +306,7 @@ class WithoutX(unittest.TestCase):
         log = os.path.join(folder, "midi.log")
         if os.path.exists(log):
             os.remove(log)
-        env = dict(os.environ, DISPLAY=":4242", STRELLAN_MIDI_LOG=log)
+        env = harness.program_env(dict(DISPLAY=":4242", STRELLAN_MIDI_LOG=log))
         done = subprocess.run([RECORDING], env=env, capture_output=True,
                               timeout=harness.START_TIMEOUT)
         self.assertNotEqual(done.returncode, 0)
