@@ -2,7 +2,8 @@
 kept under the build tree, the program's process, and xdotool for input.
 
 Every wait is for a condition (the window mapped, a log grown, the process
-ended), never a fixed sleep. What follows an action must come within a few
+ended), never a fixed sleep; the one period on the clock is what CPU time
+is measured over (cpu_over). What follows an action must come within a few
 seconds (STRELLAN_TEST_TIMEOUT) or the test fails then; only a program's
 start has longer (STRELLAN_START_TIMEOUT), since under emulation a Wine
 start takes most of a minute, and a start fails at once when the process
@@ -237,6 +238,15 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_over(pid, seconds):
+    """The CPU time a process takes over the next seconds: a period on the
+    clock, the one wait that is not for a condition."""
+    before, since = cpu_seconds(pid), time.monotonic()
+    wait_for(lambda: time.monotonic() > since + seconds, f"{seconds} s",
+             timeout=seconds + DEFAULT_TIMEOUT)
+    return cpu_seconds(pid) - before
 
 
 def rss_mib(pid):
