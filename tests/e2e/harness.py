@@ -305,6 +305,16 @@ class Layout:
         return self.template.push_button(name)
 
 
+def set_up_module(layout=None):
+    """What every end-to-end module starts with: an Xvfb, stopped when the
+    module's tests are over, and the layout of the program under test (the
+    native program's, unless given); both."""
+    import unittest
+    x_server = XServer().start()
+    unittest.addModuleCleanup(x_server.stop)
+    return x_server, layout or program_layout()
+
+
 def program_layout():
     """The layout of the program under test, from the compiled resources
     that its build embeds (STRELLAN_RES)."""

@@ -18,6 +18,7 @@ preference of that name does; it is off by default.
 import json
 import os
 import subprocess
+import unittest
 import sys
 import time
 
@@ -82,7 +83,7 @@ def main(keys, position):
             except subprocess.TimeoutExpired:
                 proc.kill()  # Orca does not always end on SIGTERM
                 proc.wait()
-        bus.tearDownModule()
+        unittest.case.doModuleCleanups()
     with open(debug, errors="replace") as f:
         for line in f:
             if "SPEECH OUTPUT:" in line:

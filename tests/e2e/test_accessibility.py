@@ -45,8 +45,7 @@ Gio = None
 
 def setUpModule():
     global x_server, LAYOUT, bus, launcher, pyatspi, GLib, Gio
-    LAYOUT = harness.program_layout()
-    x_server = harness.XServer().start()
+    x_server, LAYOUT = harness.set_up_module()
     home = os.path.join(harness.build_dir(), "e2e", "a11y-home")
     shutil.rmtree(home, ignore_errors=True)
     os.makedirs(home)
@@ -55,10 +54,12 @@ def setUpModule():
     os.environ.pop("AT_SPI_BUS_ADDRESS", None)
     bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                            stdout=subprocess.PIPE, text=True)
+    unittest.addModuleCleanup(end, bus)
     os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
     # The accessibility bus, advertised as the session does it.
     launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=dict(os.environ, **WAYLAND))
+    unittest.addModuleCleanup(end, launcher)
     from gi.repository import Gio as _Gio
     from gi.repository import GLib as _GLib
     Gio, GLib = _Gio, _GLib
@@ -75,13 +76,9 @@ def setUpModule():
     pyatspi = _pyatspi
 
 
-def tearDownModule():
-    for proc in (launcher, bus):
-        if proc:
-            proc.terminate()
-            proc.wait(timeout=30)
-    if x_server:
-        x_server.stop()
+def end(proc):
+    proc.terminate()
+    proc.wait(timeout=30)
 
 
 def a11y_status(name):

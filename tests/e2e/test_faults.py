@@ -26,13 +26,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
-    LAYOUT = harness.program_layout()
-    x_server = harness.XServer().start()
-
-
-def tearDownModule():
-    if x_server:
-        x_server.stop()
+    x_server, LAYOUT = harness.set_up_module()
 
 
 class Faults(unittest.TestCase):

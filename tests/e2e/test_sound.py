@@ -43,16 +43,9 @@ def cache_dir():
 
 def setUpModule():
     global x_server, sound, LAYOUT
-    LAYOUT = harness.program_layout()
-    x_server = harness.XServer().start()
+    x_server, LAYOUT = harness.set_up_module()
     sound = harness.sound_server().start()
-
-
-def tearDownModule():
-    if sound:
-        sound.stop()
-    if x_server:
-        x_server.stop()
+    unittest.addModuleCleanup(sound.stop)
 
 
 class Sounding(unittest.TestCase):

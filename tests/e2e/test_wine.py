@@ -35,16 +35,9 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, wine, LAYOUT
-    LAYOUT = harness.Layout(layout.template_from_exe(EXE))
-    x_server = harness.XServer().start()
+    x_server, LAYOUT = harness.set_up_module(harness.Layout(layout.template_from_exe(EXE)))
     wine = harness.Wine(x_server).ensure_prefix()
-
-
-def tearDownModule():
-    if wine:
-        wine.shutdown()
-    if x_server:
-        x_server.stop()
+    unittest.addModuleCleanup(wine.shutdown)
 
 
 class UnderWine(unittest.TestCase):
