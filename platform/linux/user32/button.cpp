@@ -167,6 +167,49 @@ bool Inside(const Wnd* w, LPARAM lParam)
     return x >= 0 && y >= 0 && x < w->rect.width && y < w->rect.height;
 }
 
+void Paint(Wnd* w)
+{
+    if (std::optional<DrawContext> dc = BeginPaint(w)) {
+        if (IsRadio(w))
+            PaintRadioButton(*dc, w);
+        else
+            PaintPushButton(*dc, w);
+    }
+}
+
+LRESULT DialogCodeOf(const Wnd* w)
+{
+    if (IsRadio(w))
+        return DLGC_BUTTON | DLGC_RADIOBUTTON;
+    if ((w->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+        return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+    return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+}
+
+/* The X server keeps sending this button the pointer's moves and its
+   release until the button goes up: the capture. */
+void PressWithMouse(HWND hwnd)
+{
+    FromHandle(hwnd)->pressing = true;
+    SetFocus(hwnd);
+    if (Wnd* still = FromHandle(hwnd))
+        SetPushed(still, true);
+}
+
+/* A radio button only; the checked one is its group's tab stop. */
+void SetCheck(Wnd* w, WPARAM check)
+{
+    if (!IsRadio(w))
+        return;
+    if (check)
+        w->style |= WS_TABSTOP;
+    else
+        w->style &= ~static_cast<DWORD>(WS_TABSTOP);
+    SetButtonState(w, (w->buttonState & ~kCheckStates) | (check ? BST_CHECKED : BST_UNCHECKED));
+    if (check == BST_CHECKED && IsAutoRadio(w))
+        UncheckGroupSiblings(w);
+}
+
 } // namespace
 
 LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -175,28 +218,14 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
     switch (msg) {
     case WM_PAINT:
-        if (std::optional<DrawContext> dc = BeginPaint(w)) {
-            if (IsRadio(w))
-                PaintRadioButton(*dc, w);
-            else
-                PaintPushButton(*dc, w);
-        }
+        Paint(w);
         return 0;
 
     case WM_GETDLGCODE:
-        if (IsRadio(w))
-            return DLGC_BUTTON | DLGC_RADIOBUTTON;
-        if ((w->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
-        return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+        return DialogCodeOf(w);
 
     case WM_LBUTTONDOWN:
-        /* The X server keeps sending this button the pointer's moves and
-           its release until the button goes up: the capture. */
-        w->pressing = true;
-        SetFocus(hwnd);
-        if (Wnd* still = FromHandle(hwnd))
-            SetPushed(still, true);
+        PressWithMouse(hwnd);
         return 0;
 
     case WM_MOUSEMOVE:
@@ -235,17 +264,7 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return w->buttonState & kCheckStates;
 
     case BM_SETCHECK:
-        if (IsRadio(w)) {
-            /* The checked radio button is its group's tab stop. */
-            if (wParam)
-                w->style |= WS_TABSTOP;
-            else
-                w->style &= ~static_cast<DWORD>(WS_TABSTOP);
-            SetButtonState(w, (w->buttonState & ~kCheckStates) |
-                                  (wParam ? BST_CHECKED : BST_UNCHECKED));
-            if (wParam == BST_CHECKED && IsAutoRadio(w))
-                UncheckGroupSiblings(w);
-        }
+        SetCheck(w, wParam);
         return 0;
 
     case BM_GETSTATE:
