@@ -200,6 +200,53 @@ void SetTopLevelHints(Wnd* w)
                     reinterpret_cast<unsigned char*>(motif), kMotifHintsLength);
 }
 
+/* The dialog font at the screen's resolution, and the base units it
+   gives; false, said on stderr, when there is none. */
+bool OpenDialogFont(Desktop& d)
+{
+    const double dpi = ScreenDpi(d.dpy, d.screen);
+    d.scale = dpi / kDefaultDpi;
+    char pattern[64];
+    std::snprintf(pattern, sizeof pattern, "sans-serif:pixelsize=%.2f",
+                  std::round(kDialogFontPoints * dpi / kPointsPerInch));
+    d.font = XftFontOpenName(d.dpy, d.screen, pattern);
+    if (!d.font) {
+        std::fprintf(stderr, "strellan: no font for \"%s\"\n", pattern);
+        return false;
+    }
+    d.baseUnits = FontBaseUnits(d.dpy, d.font);
+    return true;
+}
+
+/* The classic colours, as pixels and as Xft's text colour. */
+void AllocatePalette(Desktop& d)
+{
+    Palette& p = d.palette;
+    p.face = Pixel(d.dpy, d.colormap, d.screen, kFace);
+    p.highlight = Pixel(d.dpy, d.colormap, d.screen, kHighlight);
+    p.light = p.face;
+    p.shadow = Pixel(d.dpy, d.colormap, d.screen, kShadow);
+    p.darkShadow = Pixel(d.dpy, d.colormap, d.screen, kDarkShadow);
+    p.window = Pixel(d.dpy, d.colormap, d.screen, kWindow);
+    p.text = Pixel(d.dpy, d.colormap, d.screen, kText);
+    XRenderColor text = {static_cast<unsigned short>(kText.r * 257),
+                         static_cast<unsigned short>(kText.g * 257),
+                         static_cast<unsigned short>(kText.b * 257), 0xFFFF};
+    XftColorAllocValue(d.dpy, d.visual, d.colormap, &text, &p.xftText);
+}
+
+/* The window manager's protocols and properties that the windows use. */
+void InternAtoms(Desktop& d)
+{
+    d.wmProtocols = XInternAtom(d.dpy, "WM_PROTOCOLS", False);
+    d.wmDeleteWindow = XInternAtom(d.dpy, "WM_DELETE_WINDOW", False);
+    d.netWmName = XInternAtom(d.dpy, "_NET_WM_NAME", False);
+    d.netWmIcon = XInternAtom(d.dpy, "_NET_WM_ICON", False);
+    d.netWmPid = XInternAtom(d.dpy, "_NET_WM_PID", False);
+    d.utf8String = XInternAtom(d.dpy, "UTF8_STRING", False);
+    d.motifWmHints = XInternAtom(d.dpy, "_MOTIF_WM_HINTS", False);
+}
+
 } // namespace
 
 void SetConnectionLostJump(std::jmp_buf* jump)
@@ -229,19 +276,11 @@ bool OpenDesktop()
     XSetErrorHandler(IgnoreProtocolError);
     XSetIOErrorExitHandler(dpy, IoErrorExit, nullptr);
 
-    const double dpi = ScreenDpi(dpy, d.screen);
-    d.scale = dpi / kDefaultDpi;
-    char pattern[64];
-    std::snprintf(pattern, sizeof pattern, "sans-serif:pixelsize=%.2f",
-                  std::round(kDialogFontPoints * dpi / kPointsPerInch));
-    d.font = XftFontOpenName(dpy, d.screen, pattern);
-    if (!d.font) {
-        std::fprintf(stderr, "strellan: no font for \"%s\"\n", pattern);
+    if (!OpenDialogFont(d)) {
         XCloseDisplay(dpy);
         d = Desktop{};
         return false;
     }
-    d.baseUnits = FontBaseUnits(dpy, d.font);
 
     /* A held key repeats as presses alone, without a release between them
        that would end a press of Space (where the server allows it). */
@@ -250,26 +289,8 @@ bool OpenDesktop()
     d.detectableAutoRepeat = supported;
 
     d.gc = XCreateGC(dpy, d.root, 0, nullptr);
-    Palette& p = d.palette;
-    p.face = Pixel(dpy, d.colormap, d.screen, kFace);
-    p.highlight = Pixel(dpy, d.colormap, d.screen, kHighlight);
-    p.light = p.face;
-    p.shadow = Pixel(dpy, d.colormap, d.screen, kShadow);
-    p.darkShadow = Pixel(dpy, d.colormap, d.screen, kDarkShadow);
-    p.window = Pixel(dpy, d.colormap, d.screen, kWindow);
-    p.text = Pixel(dpy, d.colormap, d.screen, kText);
-    XRenderColor text = {static_cast<unsigned short>(kText.r * 257),
-                         static_cast<unsigned short>(kText.g * 257),
-                         static_cast<unsigned short>(kText.b * 257), 0xFFFF};
-    XftColorAllocValue(dpy, d.visual, d.colormap, &text, &p.xftText);
-
-    d.wmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    d.wmDeleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    d.netWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
-    d.netWmIcon = XInternAtom(dpy, "_NET_WM_ICON", False);
-    d.netWmPid = XInternAtom(dpy, "_NET_WM_PID", False);
-    d.utf8String = XInternAtom(dpy, "UTF8_STRING", False);
-    d.motifWmHints = XInternAtom(dpy, "_MOTIF_WM_HINTS", False);
+    AllocatePalette(d);
+    InternAtoms(d);
     d.windowManager = HasEwmhWindowManager(dpy, d.root);
     std::atexit(CloseDesktop);
     return true;
