@@ -6,8 +6,8 @@ ended), never a fixed sleep; the one period on the clock is what CPU time
 is measured over (cpu_over). What follows an action must come within a few
 seconds (STRELLAN_TEST_TIMEOUT) or the test fails then; only a program's
 start has longer (STRELLAN_START_TIMEOUT), since under emulation a Wine
-start takes most of a minute, and a start fails at once when the process
-ends instead.
+start takes seconds, and a start fails at once when the process ends
+instead.
 """
 
 import bisect

@@ -25,7 +25,7 @@ MIDI_RECORDER = os.environ.get("STRELLAN_MIDI_RECORDER", "")
 OBJDUMP = os.environ.get("STRELLAN_OBJDUMP", "")
 
 # Under emulation (see scripts/install-deps.sh) a start of strellan.exe
-# takes most of a minute.
+# takes about 5 s, and several times that with both cores busy.
 WINE_START_TIMEOUT = float(os.environ.get("STRELLAN_WINE_START_TIMEOUT", "300"))
 
 x_server = None
