@@ -3,7 +3,8 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps-run deps-package deps-test build build-release build-linux build-linux-asan \
-	build-windows package test run bench format clean
+	build-windows package test test-linux test-linux-asan test-windows test-package run bench \
+	format clean
 
 all: build
 
@@ -43,11 +44,22 @@ package: deps-package build-release build-windows
 	cpack --preset linux-deb
 	cpack --preset windows-zip
 
-test: deps-test build build-linux-asan package
-	ctest --preset linux
-	ctest --preset linux-asan
+# The four suites side by side, each after its own build only, each
+# suite's output printed whole when it ends. Within a suite ctest runs
+# independent tests side by side too; the sound tests take turns on each
+# kind of server, within a suite and across suites (tests/CMakeLists.txt).
+test: deps-test
+	@$(MAKE) --no-print-directory --keep-going --output-sync=target -j 4 \
+		test-linux test-linux-asan test-windows test-package
+
+test-linux: build-linux
+	ctest --preset linux -j $(JOBS)
+test-linux-asan: build-linux-asan
+	ctest --preset linux-asan -j $(JOBS)
+test-windows: build-windows
 	ctest --preset windows-x86
-	ctest --preset package
+test-package: package
+	ctest --preset package -j $(JOBS)
 
 run: deps-run build-release
 	cmake --build --preset release --target run

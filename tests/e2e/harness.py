@@ -652,6 +652,18 @@ def sound_server():
     return {"pulseaudio": PulseAudio, "pipewire": PipeWire}[SOUND_SERVER]()
 
 
+def take_turn_with_sound():
+    """Waits until no other module is listening on this kind of server,
+    here or in a build tree beside this one (make test runs the suites side
+    by side), and holds the turn until the module's cleanups: a sound test
+    hears the machine's load, and one listener a kind is load enough."""
+    import fcntl
+    import unittest
+    lock = open(os.path.join(os.path.dirname(build_dir()), f".sound-{SOUND_SERVER}.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    unittest.addModuleCleanup(lock.close)
+
+
 class Recording:
     """parec from the sink's monitor, at 48 kHz whatever the sink's rate (the
     server resamples), in stereo and made mono here as the mean of the two

@@ -46,7 +46,7 @@ Gio = None
 def setUpModule():
     global x_server, LAYOUT, bus, launcher, pyatspi, GLib, Gio
     x_server, LAYOUT = harness.set_up_module()
-    home = os.path.join(harness.build_dir(), "e2e", "a11y-home")
+    home = os.path.join(harness.build_dir(), "e2e", f"a11y-home-{SESSION}")
     shutil.rmtree(home, ignore_errors=True)
     os.makedirs(home)
     os.environ.update(HOME=home, XDG_RUNTIME_DIR=home, DISPLAY=x_server.name,
@@ -103,7 +103,7 @@ def set_a11y_status(name, on):
 
 def launch(test, prefix):
     """The recording build started as the session starts it; its Run."""
-    run = harness.Run(x_server, LAYOUT, prefix + scenarios.test_id(test),
+    run = harness.Run(x_server, LAYOUT, f"{prefix}{SESSION}-" + scenarios.test_id(test),
                       harness.launcher([RECORDING], x_server, WAYLAND))
     test.addCleanup(run.kill)
     return run

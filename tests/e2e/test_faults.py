@@ -26,6 +26,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
+    harness.take_turn_with_sound()
     x_server, LAYOUT = harness.set_up_module()
 
 
@@ -167,7 +168,7 @@ class Faults(unittest.TestCase):
         """In a mount namespace of its own, the first SoundFont on the search
         path is cut short and a good one sits further down the path."""
         self.sound.start()
-        folder = os.path.join(harness.build_dir(), "e2e", "faults-soundfonts")
+        folder = os.path.join(harness.build_dir(), "e2e", f"faults-soundfonts-{self.sound.name}")
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
         first = os.path.join(SOUNDFONT_DIR, "TimGM6mb.sf2")

@@ -38,11 +38,12 @@ IN_TUNE_CENTS = 0.5
 
 def cache_dir():
     """The program's XDG cache for these tests, never the user's."""
-    return os.path.join(harness.build_dir(), "e2e", "sound-cache")
+    return os.path.join(harness.build_dir(), "e2e", f"sound-cache-{harness.SOUND_SERVER}")
 
 
 def setUpModule():
     global x_server, sound, LAYOUT
+    harness.take_turn_with_sound()
     x_server, LAYOUT = harness.set_up_module()
     sound = harness.sound_server().start()
     unittest.addModuleCleanup(sound.stop)
@@ -121,7 +122,7 @@ class Sounding(unittest.TestCase):
         pacat, with its long buffer, playing a steady tone for 20 s. The
         dropouts heard here are the only ones the other tests excuse."""
         rec = self.record()
-        tone = os.path.join(harness.build_dir(), "e2e", "control-tone.f32")
+        tone = os.path.join(harness.build_dir(), "e2e", f"control-tone-{sound.name}.f32")
         t = numpy.arange(20 * audio.RATE) / audio.RATE
         numpy.repeat(0.3 * numpy.sin(2 * numpy.pi * 220 * t), 2).astype(numpy.float32).tofile(tone)
         mark = rec.frames()
