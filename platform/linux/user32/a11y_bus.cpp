@@ -17,8 +17,6 @@
 #include <gio/gio.h>
 #include <sys/stat.h>
 
-#include <X11/Xlib.h>
-
 #include <cstdlib>
 #include <string>
 #include <type_traits>
@@ -174,20 +172,7 @@ bool AccessibilityBusNamed()
 {
     if (std::getenv("AT_SPI_BUS_ADDRESS"))
         return true;
-    Atom bus = XInternAtom(g_desktop.dpy, "AT_SPI_BUS", True);
-    if (bus == None)
-        return false;
-    Atom type;
-    int format;
-    unsigned long n = 0, after;
-    unsigned char* data = nullptr;
-    const bool found =
-        XGetWindowProperty(g_desktop.dpy, g_desktop.root, bus, 0, 1024, False, AnyPropertyType,
-                           &type, &format, &n, &after, &data) == Success &&
-        n > 0;
-    if (data)
-        XFree(data);
-    return found;
+    return RootWindowHas("AT_SPI_BUS");
 }
 
 void WatchAccessibilityStatus(void (*enabled)())

@@ -10,13 +10,8 @@
  */
 #include "platform/linux/user32/accessible.h"
 
-#include "platform/linux/user32/display.h"
-
 #include <atk/atk.h>
 #include <dlfcn.h>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,44 +53,44 @@ HWND WindowOf(gconstpointer object)
 }
 
 /* What a control is, as the dialog manager learns it: by asking. */
-LRESULT DialogCode(const Wnd* w)
+LRESULT DialogCode(HWND h)
 {
-    return w ? SendMessageA(w->hwnd, WM_GETDLGCODE, 0, 0) : 0;
+    return IsWindow(h) ? SendMessageA(h, WM_GETDLGCODE, 0, 0) : 0;
 }
 
-bool IsButton(const Wnd* w)
+bool IsButton(HWND h)
 {
-    return DialogCode(w) & DLGC_BUTTON;
+    return DialogCode(h) & DLGC_BUTTON;
 }
 
-bool IsPushButton(const Wnd* w)
+bool IsPushButton(HWND h)
 {
-    return DialogCode(w) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
+    return DialogCode(h) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
 }
 
-bool IsRadioButton(const Wnd* w)
+bool IsRadioButton(HWND h)
 {
-    return DialogCode(w) & DLGC_RADIOBUTTON;
+    return DialogCode(h) & DLGC_RADIOBUTTON;
 }
 
 /* The radio buttons of h's group, h among them, in the dialog's order. */
 std::vector<HWND> RadioGroup(HWND h)
 {
-    Wnd* w = FromHandle(h);
-    Wnd* dlg = w ? FromHandle(w->parent) : nullptr;
+    const HWND hDlg = GetParent(h);
+    const std::vector<HWND> siblings = ChildWindows(hDlg);
     std::vector<HWND> group;
-    if (!dlg || !IsRadioButton(w))
+    if (!hDlg || !IsRadioButton(h))
         return group;
     HWND other = h;
-    for (size_t step = 0; step < dlg->children.size(); ++step) {
-        if (IsRadioButton(FromHandle(other)))
+    for (size_t step = 0; step < siblings.size(); ++step) {
+        if (IsRadioButton(other))
             group.push_back(other);
-        other = GetNextDlgGroupItem(dlg->hwnd, other, FALSE);
+        other = GetNextDlgGroupItem(hDlg, other, FALSE);
         if (other == h)
             break;
     }
-    auto place = [dlg](HWND c) {
-        return std::find(dlg->children.begin(), dlg->children.end(), c) - dlg->children.begin();
+    auto place = [&siblings](HWND c) {
+        return std::find(siblings.begin(), siblings.end(), c) - siblings.begin();
     };
     std::sort(group.begin(), group.end(), [&](HWND a, HWND b) { return place(a) < place(b); });
     return group;
@@ -125,20 +120,20 @@ AtkAttributeSet* GetAttributes(AtkObject* object)
     return g_slist_append(attributes, NewAttribute("setsize", group.size()));
 }
 
-/* What a screen reader is shown of a dialog: its buttons, in tab order. */
+/* What a screen reader is shown of a dialog: its buttons, in tab order;
+   and of the application, its dialogs. */
 std::vector<HWND> Children(HWND hwnd)
 {
     std::vector<HWND> children;
     if (!hwnd) {
         for (const auto& [window, object] : g_objects)
-            if (Wnd* w = FromHandle(window); w && !w->parent)
+            if (IsWindow(window) && !GetParent(window))
                 children.push_back(window);
         return children;
     }
-    if (Wnd* w = FromHandle(hwnd))
-        for (HWND child : w->children)
-            if (g_objects.count(child))
-                children.push_back(child);
+    for (HWND child : ChildWindows(hwnd))
+        if (g_objects.count(child))
+            children.push_back(child);
     return children;
 }
 
@@ -158,10 +153,9 @@ AtkObject* RefChild(AtkObject* object, gint i)
 gint GetIndexInParent(AtkObject* object)
 {
     HWND hwnd = WindowOf(object);
-    Wnd* w = FromHandle(hwnd);
-    if (!w)
+    if (!IsWindow(hwnd))
         return -1;
-    std::vector<HWND> siblings = Children(w->parent);
+    std::vector<HWND> siblings = Children(GetParent(hwnd));
     for (std::size_t i = 0; i < siblings.size(); ++i)
         if (siblings[i] == hwnd)
             return static_cast<gint>(i);
@@ -171,29 +165,28 @@ gint GetIndexInParent(AtkObject* object)
 AtkStateSet* RefStateSet(AtkObject* object)
 {
     AtkStateSet* states = ATK_OBJECT_CLASS(g_parentClass)->ref_state_set(object);
-    Wnd* w = FromHandle(WindowOf(object));
-    if (!w)
+    const HWND h = WindowOf(object);
+    if (!IsWindow(h))
         return states;
-    Wnd* top = w->parent ? FromHandle(w->parent) : w;
-    const bool visible = (w->style & WS_VISIBLE) && (top->style & WS_VISIBLE);
-    if (!(w->style & WS_DISABLED)) {
+    if (IsWindowEnabled(h)) {
         atk_state_set_add_state(states, ATK_STATE_ENABLED);
         atk_state_set_add_state(states, ATK_STATE_SENSITIVE);
     }
-    if (visible) {
+    if (IsWindowVisible(h)) {
         atk_state_set_add_state(states, ATK_STATE_VISIBLE);
         atk_state_set_add_state(states, ATK_STATE_SHOWING);
     }
-    if (!w->parent && GetActiveWindow() == w->hwnd)
+    const bool control = GetParent(h) != nullptr;
+    if (!control && GetActiveWindow() == h)
         atk_state_set_add_state(states, ATK_STATE_ACTIVE);
-    if (w->parent) {
+    if (control) {
         atk_state_set_add_state(states, ATK_STATE_FOCUSABLE);
-        if (GetFocus() == w->hwnd)
+        if (GetFocus() == h)
             atk_state_set_add_state(states, ATK_STATE_FOCUSED);
     }
-    if (IsRadioButton(w)) {
+    if (IsRadioButton(h)) {
         atk_state_set_add_state(states, ATK_STATE_CHECKABLE);
-        if (SendMessageA(w->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        if (SendMessageA(h, BM_GETCHECK, 0, 0) == BST_CHECKED)
             atk_state_set_add_state(states, ATK_STATE_CHECKED);
     }
     return states;
@@ -205,29 +198,29 @@ void GetExtents(AtkComponent* component, gint* x, gint* y, gint* width, gint* he
                 AtkCoordType coords)
 {
     *x = *y = *width = *height = -1;
-    Wnd* w = FromHandle(WindowOf(component));
-    if (!w || !w->xid || g_desktop.connectionLost)
+    const HWND h = WindowOf(component);
+    RECT r;
+    if (!GetWindowRect(h, &r))
         return;
-    *width = w->rect.width;
-    *height = w->rect.height;
-    if (coords == ATK_XY_PARENT) {
-        *x = w->parent ? w->rect.x : 0;
-        *y = w->parent ? w->rect.y : 0;
-        return;
-    }
-    Wnd* top = w->parent ? FromHandle(w->parent) : w;
-    ::Window to = coords == ATK_XY_WINDOW ? top->xid : g_desktop.root;
-    ::Window child = 0;
-    XTranslateCoordinates(g_desktop.dpy, w->xid, to, 0, 0, x, y, &child);
+    const HWND parent = GetParent(h);
+    /* A control's top-level window is its parent, the dialog. */
+    const HWND origin = coords == ATK_XY_SCREEN ? nullptr : parent ? parent : h;
+    RECT o{};
+    if (origin)
+        GetWindowRect(origin, &o);
+    *x = r.left - o.left;
+    *y = r.top - o.top;
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
 }
 
 gboolean GrabFocus(AtkComponent* component)
 {
-    Wnd* w = FromHandle(WindowOf(component));
-    if (!w || !w->parent)
+    const HWND h = WindowOf(component);
+    if (!IsWindow(h) || !GetParent(h))
         return FALSE;
-    SetFocus(w->hwnd);
-    return GetFocus() == w->hwnd;
+    SetFocus(h);
+    return GetFocus() == h;
 }
 
 void InitComponent(gpointer iface, gpointer)
@@ -242,16 +235,15 @@ void InitComponent(gpointer iface, gpointer)
    the message loop as a click's would, not from inside the bus's call. */
 gint GetNActions(AtkAction* action)
 {
-    Wnd* w = FromHandle(WindowOf(action));
-    return IsButton(w) ? 1 : 0;
+    return IsButton(WindowOf(action)) ? 1 : 0;
 }
 
 gboolean DoAction(AtkAction* action, gint i)
 {
-    Wnd* w = FromHandle(WindowOf(action));
-    if (!IsButton(w) || i != 0)
+    const HWND h = WindowOf(action);
+    if (!IsButton(h) || i != 0)
         return FALSE;
-    PostMessage(w->hwnd, BM_CLICK, 0, 0);
+    PostMessage(h, BM_CLICK, 0, 0);
     return TRUE;
 }
 
@@ -262,10 +254,10 @@ const gchar* GetActionName(AtkAction*, gint i)
 
 const gchar* GetActionDescription(AtkAction* action, gint i)
 {
-    Wnd* w = FromHandle(WindowOf(action));
-    if (!w || i != 0)
+    const HWND h = WindowOf(action);
+    if (!IsButton(h) || i != 0)
         return nullptr;
-    return IsRadioButton(w) ? "Chooses the string" : "Presses the button";
+    return IsRadioButton(h) ? "Chooses the string" : "Presses the button";
 }
 
 void InitAction(gpointer iface, gpointer)
@@ -321,29 +313,31 @@ AtkObject* NewAccessible(HWND hwnd, AtkRole role, const std::string& name, AtkOb
 /* A control without text is named, as Windows' accessibility layer names
    it, by the label that goes with it: here the label above it, overlapping
    it across; else the nearest label before it in creation order. */
-std::string NameOf(const Wnd* control, const Wnd* dlg)
+std::string NameOf(HWND control)
 {
-    if (!control->text.empty())
-        return control->text;
-    const Wnd* best = nullptr;
-    const Wnd* before = nullptr;
-    for (HWND h : dlg->children) {
-        const Wnd* other = FromHandle(h);
+    if (std::string text = GetWindowTextString(control); !text.empty())
+        return text;
+    RECT c;
+    GetWindowRect(control, &c);
+    std::string best, before;
+    LONG bestBottom = 0;
+    for (HWND other : ChildWindows(GetParent(control))) {
         if (other == control)
             break;
-        if (other->proc != StaticProc || other->text.empty())
+        std::string text = GetWindowTextString(other);
+        if (!(DialogCode(other) & DLGC_STATIC) || text.empty())
             continue;
-        before = other;
-        const Rect& a = other->rect;
-        const Rect& c = control->rect;
-        const bool above = a.y + a.height <= c.y;
-        const bool across = a.x < c.x + c.width && c.x < a.x + a.width;
-        if (above && across && (!best || a.y > best->rect.y))
-            best = other;
+        RECT a;
+        GetWindowRect(other, &a);
+        const bool above = a.bottom <= c.top;
+        const bool across = a.left < c.right && c.left < a.right;
+        if (above && across && (best.empty() || a.bottom > bestBottom)) {
+            best = text;
+            bestBottom = a.bottom;
+        }
+        before = std::move(text);
     }
-    if (best)
-        return best->text;
-    return before ? before->text : std::string();
+    return best.empty() ? before : best;
 }
 
 /* ATK asks these of the toolkit. */
@@ -372,19 +366,18 @@ void Notify(HWND hwnd, AtkStateType state, bool on)
 /* The dialog and its controls, shown on the bus. */
 void ShowDialog(HWND hDlg)
 {
-    Wnd* dlg = FromHandle(hDlg);
-    if (!dlg)
+    if (!IsWindow(hDlg))
         return;
-    AtkObject* dialog = NewAccessible(hDlg, ATK_ROLE_DIALOG, dlg->text, g_application);
+    AtkObject* dialog =
+        NewAccessible(hDlg, ATK_ROLE_DIALOG, GetWindowTextString(hDlg), g_application);
     g_objects[hDlg] = dialog;
     std::vector<AtkObject*> radios;
-    for (HWND h : dlg->children) {
-        Wnd* w = FromHandle(h);
-        if (IsPushButton(w))
-            g_objects[h] = NewAccessible(h, ATK_ROLE_PUSH_BUTTON, NameOf(w, dlg), dialog);
-        else if (IsRadioButton(w))
+    for (HWND h : ChildWindows(hDlg)) {
+        if (IsPushButton(h))
+            g_objects[h] = NewAccessible(h, ATK_ROLE_PUSH_BUTTON, NameOf(h), dialog);
+        else if (IsRadioButton(h))
             radios.push_back(g_objects[h] =
-                                 NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(w, dlg), dialog));
+                                 NewAccessible(h, ATK_ROLE_RADIO_BUTTON, NameOf(h), dialog));
     }
     /* Each radio button a member of its group with every other, the group
        listed last button first: GTK lists a radio group so, and Orca 43
@@ -433,7 +426,7 @@ void JoinBus()
 
 void StartAccessibility()
 {
-    if (g_asked || !g_desktop.dpy)
+    if (g_asked)
         return;
     g_asked = true;
     if (const char* off = std::getenv("NO_AT_BRIDGE"); off && std::strcmp(off, "1") == 0)

@@ -97,6 +97,20 @@ LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(w->text.size());
+    case WM_GETTEXT: {
+        /* As Windows does: as much as fits, always terminated; the count
+           copied. */
+        const auto room = static_cast<std::size_t>(wParam);
+        if (room == 0)
+            return 0;
+        const std::size_t n = std::min(w->text.size(), room - 1);
+        char* out = reinterpret_cast<char*>(lParam);
+        w->text.copy(out, n);
+        out[n] = '\0';
+        return static_cast<LRESULT>(n);
+    }
     case WM_SETICON: {
         HICON old = w->bigIcon;
         if (wParam == ICON_BIG) {

@@ -94,25 +94,6 @@ BaseUnits FontBaseUnits(Display* dpy, XftFont* font)
     return {(extents.xOff / 26 + 1) / 2, font->ascent + font->descent};
 }
 
-bool HasEwmhWindowManager(Display* dpy, ::Window root)
-{
-    Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", True);
-    if (check == None)
-        return false;
-    Atom type;
-    int format;
-    unsigned long n, after;
-    unsigned char* data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(dpy, root, check, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
-                           &data) == Success &&
-        data) {
-        found = n == 1;
-        XFree(data);
-    }
-    return found;
-}
-
 /* A lost connection: Xlib calls IoErrorExit after its I/O error handler.
    Returning would let Xlib exit the process; jump back to the message loop
    instead, which then ends as a quit message would. */
@@ -291,7 +272,7 @@ bool OpenDesktop()
     d.gc = XCreateGC(dpy, d.root, 0, nullptr);
     AllocatePalette(d);
     InternAtoms(d);
-    d.windowManager = HasEwmhWindowManager(dpy, d.root);
+    d.windowManager = RootWindowHas("_NET_SUPPORTING_WM_CHECK");
     std::atexit(CloseDesktop);
     return true;
 }
@@ -357,6 +338,43 @@ void SetXWindowIcon(Wnd* w, const IconImage& icon)
         data.push_back(static_cast<long>(p));
     XChangeProperty(g_desktop.dpy, w->xid, g_desktop.netWmIcon, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
+}
+
+bool RootWindowHas(const char* property)
+{
+    Desktop& d = g_desktop;
+    if (!d.dpy || d.connectionLost)
+        return false;
+    Atom atom = XInternAtom(d.dpy, property, True);
+    if (atom == None)
+        return false;
+    Atom type;
+    int format;
+    unsigned long n = 0, after;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty(d.dpy, d.root, atom, 0, 1, False, AnyPropertyType, &type,
+                                          &format, &n, &after, &data) == Success &&
+                       n > 0;
+    if (data)
+        XFree(data);
+    return found;
+}
+
+BOOL GetWindowRect(HWND hwnd, RECT* rect)
+{
+    Wnd* w = FromHandle(hwnd);
+    if (!w)
+        return FALSE;
+    int x = w->rect.x, y = w->rect.y;
+    if (w->xid && g_desktop.dpy && !g_desktop.connectionLost) {
+        ::Window child = 0;
+        XTranslateCoordinates(g_desktop.dpy, w->xid, g_desktop.root, 0, 0, &x, &y, &child);
+    } else if (Wnd* parent = FromHandle(w->parent)) {
+        x += parent->rect.x;
+        y += parent->rect.y;
+    }
+    *rect = RECT{x, y, x + w->rect.width, y + w->rect.height};
+    return TRUE;
 }
 
 std::optional<DrawContext> BeginPaint(Wnd* w)

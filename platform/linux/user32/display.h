@@ -42,6 +42,10 @@ extern Desktop g_desktop;
    standard error, when there is no display or no font. */
 bool OpenDesktop();
 
+/* Whether the root window has the property, of any type (a window
+   manager's check window, the accessibility bus's address). */
+bool RootWindowHas(const char* property);
+
 /* Where Xlib's fatal I/O error (the connection lost) jumps to; null when
    no jump is armed. */
 void SetConnectionLostJump(std::jmp_buf* jump);

@@ -14,6 +14,8 @@
 
 /* Messages, codes, styles and keys of Win32 beyond win32.h's, which the
    dialog manager deals in. */
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
 #define WM_NEXTDLGCTL 0x0028
 #define WM_GETDLGCODE 0x0087
 
@@ -51,6 +53,13 @@
 #define MK_LBUTTON 0x0001
 
 typedef short SHORT;
+
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT;
 
 /* Xft's, kept opaque here so that X's macros (None, Bool) stay out of
    everything that includes this. */
@@ -110,6 +119,19 @@ HWND CreateWnd(HWND parent, const std::string& className, const std::string& tex
                int id, Rect rect);
 HWND GetDlgItem(HWND hDlg, int id);
 void DestroyAllWindows();
+
+/* What a window is, asked by handle as Win32 asks it, for those that watch
+   the dialog manager from outside (accessibility). GetParent is null for
+   the dialog; the children come in creation order, the tab and z order;
+   visible means the window and its parent are. GetWindowRect is on the
+   screen, from the X server while a display is open. */
+BOOL IsWindow(HWND hwnd);
+HWND GetParent(HWND hwnd);
+std::vector<HWND> ChildWindows(HWND hwnd);
+BOOL IsWindowVisible(HWND hwnd);
+BOOL IsWindowEnabled(HWND hwnd);
+BOOL GetWindowRect(HWND hwnd, RECT* rect);
+std::string GetWindowTextString(HWND hwnd); /* by WM_GETTEXTLENGTH and WM_GETTEXT */
 
 /* Builds the dialog and its controls from a template, calls the dialog
    procedure with WM_INITDIALOG and gives the focus to the first tab stop

@@ -133,6 +133,48 @@ HWND GetDlgItem(HWND hDlg, int id)
     return nullptr;
 }
 
+BOOL IsWindow(HWND hwnd)
+{
+    return FromHandle(hwnd) != nullptr;
+}
+
+HWND GetParent(HWND hwnd)
+{
+    Wnd* w = FromHandle(hwnd);
+    return w ? w->parent : nullptr;
+}
+
+std::vector<HWND> ChildWindows(HWND hwnd)
+{
+    Wnd* w = FromHandle(hwnd);
+    return w ? w->children : std::vector<HWND>();
+}
+
+BOOL IsWindowVisible(HWND hwnd)
+{
+    for (Wnd* w = FromHandle(hwnd); w; w = FromHandle(w->parent))
+        if (!(w->style & WS_VISIBLE))
+            return FALSE;
+    return IsWindow(hwnd);
+}
+
+BOOL IsWindowEnabled(HWND hwnd)
+{
+    Wnd* w = FromHandle(hwnd);
+    return w && !(w->style & WS_DISABLED);
+}
+
+std::string GetWindowTextString(HWND hwnd)
+{
+    std::string text(static_cast<std::size_t>(SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0)), '\0');
+    if (text.empty())
+        return text;
+    std::vector<char> buffer(text.size() + 1);
+    const auto n =
+        SendMessageA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
 HWND GetFocus()
 {
     return g_focus;
