@@ -22,8 +22,8 @@ build: deps-test build-linux build-windows
 # The Linux program alone, as make run starts it and the Debian package
 # ships it.
 build-release:
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
+	$(NICE) cmake --preset release
+	$(NICE) cmake --build --preset release -j $(JOBS)
 
 build-linux:
 	cmake --preset linux
@@ -32,25 +32,30 @@ build-linux:
 # The Linux program and its tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 build-linux-asan:
-	cmake --preset linux-asan
-	cmake --build --preset linux-asan -j $(JOBS)
+	$(NICE) cmake --preset linux-asan
+	$(NICE) cmake --build --preset linux-asan -j $(JOBS)
 
 build-windows:
-	cmake --preset windows-x86
-	cmake --build --preset windows-x86 -j $(JOBS)
+	$(NICE) cmake --preset windows-x86
+	$(NICE) cmake --build --preset windows-x86 -j $(JOBS)
 
 # build/release/strellan_*.deb and build/windows-x86/strellan-*-windows-x86.zip
 package: deps-package build-release build-windows
-	cpack --preset linux-deb
-	cpack --preset windows-zip
+	$(NICE) cpack --preset linux-deb
+	$(NICE) cpack --preset windows-zip
 
 # The four suites side by side, each after its own build only, each
 # suite's output printed whole when it ends. Within a suite ctest runs
-# independent tests side by side too; the sound tests take turns on each
-# kind of server, within a suite and across suites (tests/CMakeLists.txt).
+# independent tests side by side too. The sound tests listen one at a time
+# at normal priority; everything else yields the CPU to them (nice 19:
+# these builds here, the other tests by the harness), since a sound test
+# hears the machine's load. The Linux build they wait for keeps its
+# priority.
 test: deps-test
 	@$(MAKE) --no-print-directory --keep-going --output-sync=target -j 4 \
 		test-linux test-linux-asan test-windows test-package
+
+test-linux-asan test-windows test-package: NICE = nice -n 19
 
 test-linux: build-linux
 	ctest --preset linux -j $(JOBS)
@@ -59,7 +64,7 @@ test-linux-asan: build-linux-asan
 test-windows: build-windows
 	ctest --preset windows-x86
 test-package: package
-	ctest --preset package -j $(JOBS)
+	$(NICE) ctest --preset package -j $(JOBS)
 
 run: deps-run build-release
 	cmake --build --preset release --target run

@@ -309,11 +309,24 @@ class Layout:
         return self.template.push_button(name)
 
 
-def set_up_module(layout=None):
+def set_up_module(layout=None, listens=False):
     """What every end-to-end module starts with: an Xvfb, stopped when the
     module's tests are over, and the layout of the program under test (the
-    native program's, unless given); both."""
+    native program's, unless given); both.
+
+    A sound test hears the machine's load, and make test runs the suites
+    side by side. So a module that listens first waits until no other
+    listens, in this build tree or one beside it, and keeps its turn until
+    its cleanups; every other module, and what it starts, yields the CPU
+    to it (nice 19)."""
+    import fcntl
     import unittest
+    if listens:
+        turn = open(os.path.join(os.path.dirname(build_dir()), ".listening.lock"), "w")
+        fcntl.flock(turn, fcntl.LOCK_EX)
+        unittest.addModuleCleanup(turn.close)
+    else:
+        os.nice(19)
     x_server = XServer().start()
     unittest.addModuleCleanup(x_server.stop)
     return x_server, layout or program_layout()
@@ -650,18 +663,6 @@ SOUND_SERVER = os.environ.get("STRELLAN_SOUND_SERVER", "pulseaudio")
 
 def sound_server():
     return {"pulseaudio": PulseAudio, "pipewire": PipeWire}[SOUND_SERVER]()
-
-
-def take_turn_with_sound():
-    """Waits until no other module is listening on this kind of server,
-    here or in a build tree beside this one (make test runs the suites side
-    by side), and holds the turn until the module's cleanups: a sound test
-    hears the machine's load, and one listener a kind is load enough."""
-    import fcntl
-    import unittest
-    lock = open(os.path.join(os.path.dirname(build_dir()), f".sound-{SOUND_SERVER}.lock"), "w")
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    unittest.addModuleCleanup(lock.close)
 
 
 class Recording:

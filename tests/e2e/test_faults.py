@@ -26,8 +26,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
-    harness.take_turn_with_sound()
-    x_server, LAYOUT = harness.set_up_module()
+    x_server, LAYOUT = harness.set_up_module(listens=True)
 
 
 class Faults(unittest.TestCase):

@@ -43,8 +43,7 @@ def cache_dir():
 
 def setUpModule():
     global x_server, sound, LAYOUT
-    harness.take_turn_with_sound()
-    x_server, LAYOUT = harness.set_up_module()
+    x_server, LAYOUT = harness.set_up_module(listens=True)
     sound = harness.sound_server().start()
     unittest.addModuleCleanup(sound.stop)
 
