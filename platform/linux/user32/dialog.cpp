@@ -143,7 +143,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     if (!bytes)
         return NULL;
     std::optional<DialogTemplate> t = ParseDialogTemplate(*bytes);
-    if (!t || !OpenDesktop())
+    if (!t || !OpenDesktop() || !OpenDialogFont(*t))
         return NULL;
     StartAccessibility();
     return CreateDialogFromTemplate(*t, lpDialogFunc, dwInitParam, g_desktop.baseUnits);

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,8 +36,13 @@ constexpr Rgb kDarkShadow = {64, 64, 64};
 constexpr Rgb kWindow = {255, 255, 255};
 constexpr Rgb kText = {0, 0, 0};
 
-/* "MS Shell Dlg" 8 pt is the desktop's sans-serif face at 8 points. */
-constexpr double kDialogFontPoints = 8.0;
+/* Windows' logical dialog faces, which name no font of their own: here the
+   desktop's sans-serif, as Windows maps them to its own sans serif face. A
+   template without a font gets "MS Shell Dlg" 8 pt too. */
+constexpr const char* kLogicalFaces[] = {"MS Shell Dlg", "MS Shell Dlg 2"};
+constexpr const char* kLogicalFaceFamily = "sans-serif";
+constexpr int kDefaultPoints = 8;
+constexpr int kNormalWeight = 400; /* FW_NORMAL */
 constexpr double kPointsPerInch = 72.0;
 constexpr double kDefaultDpi = 96.0;
 
@@ -181,24 +188,6 @@ void SetTopLevelHints(Wnd* w)
                     reinterpret_cast<unsigned char*>(motif), kMotifHintsLength);
 }
 
-/* The dialog font at the screen's resolution, and the base units it
-   gives; false, said on stderr, when there is none. */
-bool OpenDialogFont(Desktop& d)
-{
-    const double dpi = ScreenDpi(d.dpy, d.screen);
-    d.scale = dpi / kDefaultDpi;
-    char pattern[64];
-    std::snprintf(pattern, sizeof pattern, "sans-serif:pixelsize=%.2f",
-                  std::round(kDialogFontPoints * dpi / kPointsPerInch));
-    d.font = XftFontOpenName(d.dpy, d.screen, pattern);
-    if (!d.font) {
-        std::fprintf(stderr, "strellan: no font for \"%s\"\n", pattern);
-        return false;
-    }
-    d.baseUnits = FontBaseUnits(d.dpy, d.font);
-    return true;
-}
-
 /* The classic colours, as pixels and as Xft's text colour. */
 void AllocatePalette(Desktop& d)
 {
@@ -257,11 +246,7 @@ bool OpenDesktop()
     XSetErrorHandler(IgnoreProtocolError);
     XSetIOErrorExitHandler(dpy, IoErrorExit, nullptr);
 
-    if (!OpenDialogFont(d)) {
-        XCloseDisplay(dpy);
-        d = Desktop{};
-        return false;
-    }
+    d.scale = ScreenDpi(dpy, d.screen) / kDefaultDpi;
 
     /* A held key repeats as presses alone, without a release between them
        that would end a press of Space (where the server allows it). */
@@ -338,6 +323,41 @@ void SetXWindowIcon(Wnd* w, const IconImage& icon)
         data.push_back(static_cast<long>(p));
     XChangeProperty(g_desktop.dpy, w->xid, g_desktop.netWmIcon, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
+}
+
+bool OpenDialogFont(const DialogTemplate& t)
+{
+    Desktop& d = g_desktop;
+    if (d.font)
+        return true;
+    std::string family = t.pointSize ? t.typeface : kLogicalFaces[0];
+    for (const char* logical : kLogicalFaces)
+        if (strcasecmp(family.c_str(), logical) == 0)
+            family = kLogicalFaceFamily;
+    const int points = t.pointSize ? t.pointSize : kDefaultPoints;
+    const double pixels = std::round(points * ScreenDpi(d.dpy, d.screen) / kPointsPerInch);
+    /* Weight and slant only when the template asks for other than the
+       defaults, which fontconfig fills in after its own rules. */
+    FcPattern* asked = FcPatternCreate();
+    FcPatternAddString(asked, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcPatternAddDouble(asked, FC_PIXEL_SIZE, pixels);
+    if (t.weight && t.weight != kNormalWeight)
+        FcPatternAddInteger(asked, FC_WEIGHT, FcWeightFromOpenType(t.weight));
+    if (t.italic)
+        FcPatternAddInteger(asked, FC_SLANT, FC_SLANT_ITALIC);
+    XftResult result;
+    FcPattern* match = XftFontMatch(d.dpy, d.screen, asked, &result);
+    FcPatternDestroy(asked);
+    d.font = match ? XftFontOpenPattern(d.dpy, match) : nullptr;
+    if (!d.font) {
+        if (match)
+            FcPatternDestroy(match);
+        std::fprintf(stderr, "strellan: no font for the dialog (\"%s\", %d pt)\n", family.c_str(),
+                     points);
+        return false;
+    }
+    d.baseUnits = FontBaseUnits(d.dpy, d.font);
+    return true;
 }
 
 bool RootWindowHas(const char* property)

@@ -38,9 +38,14 @@ struct Desktop {
 /* The one connection; dpy is null until OpenDesktop succeeds. */
 extern Desktop g_desktop;
 
-/* Opens the display and the dialog font once; false, after one line on
-   standard error, when there is no display or no font. */
+/* Opens the display once; false, after one line on standard error, when
+   there is none. */
 bool OpenDesktop();
+
+/* The dialog font that the template names (or "MS Shell Dlg" 8 pt) at the
+   screen's resolution, and the base units it gives, opened once; false,
+   after one line on standard error, when there is none. */
+bool OpenDialogFont(const DialogTemplate& t);
 
 /* Whether the root window has the property, of any type (a window
    manager's check window, the accessibility bus's address). */
