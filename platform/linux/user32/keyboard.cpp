@@ -29,13 +29,9 @@ MSG KeyboardState::KeyMessage(HWND target, UINT vk, bool down, DWORD time)
     if (vk < down_.size())
         down_[vk] = down;
 
-    MSG m{};
-    m.hwnd = target;
-    if (down)
-        m.message = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    else
-        m.message = alt ? WM_SYSKEYUP : WM_KEYUP;
-    m.wParam = vk;
+    UINT message = down ? WM_KEYDOWN : WM_KEYUP;
+    if (alt)
+        message = down ? WM_SYSKEYDOWN : WM_SYSKEYUP;
     WORD flags = 0;
     if (alt)
         flags |= KF_ALTDOWN;
@@ -43,9 +39,7 @@ MSG KeyboardState::KeyMessage(HWND target, UINT vk, bool down, DWORD time)
         flags |= KF_REPEAT;
     if (!down)
         flags |= KF_UP;
-    m.lParam = 1 | KeyFlags(flags);
-    m.time = time;
-    return m;
+    return MakeMessage(target, message, vk, 1 | KeyFlags(flags), time);
 }
 
 KeyboardState& ThreadKeyboard()

@@ -24,13 +24,7 @@ namespace {
 
 MSG Message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Time time)
 {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = message;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    m.time = static_cast<DWORD>(time);
-    return m;
+    return MakeMessage(hwnd, message, wParam, lParam, static_cast<DWORD>(time));
 }
 
 LPARAM PointParam(int x, int y)
@@ -271,12 +265,7 @@ std::optional<MSG> NextMessage()
 
 void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = msg;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    g_posted.push_back(m);
+    g_posted.push_back(MakeMessage(hwnd, msg, wParam, lParam));
 }
 
 } // namespace strellan
@@ -296,8 +285,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         *lpMsg = *m;
         return TRUE;
     }
-    *lpMsg = MSG{};
-    lpMsg->message = WM_QUIT;
+    *lpMsg = MakeMessage(nullptr, WM_QUIT, 0, 0);
     return FALSE;
 }
 

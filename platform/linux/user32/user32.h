@@ -165,6 +165,19 @@ LRESULT StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+/* A message as the queue holds it; time in milliseconds, the X server's
+   clock (0 for a message that no event brought). */
+inline MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time = 0)
+{
+    MSG m{};
+    m.hwnd = hwnd;
+    m.message = message;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    m.time = time;
+    return m;
+}
+
 /* Queues a message for the message loop, as PostMessage does; GetMessageA
    returns posted messages before the X events. */
 void PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
