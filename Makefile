@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps-run deps-package deps-test build build-release build-linux build-linux-asan \
-	build-windows package test test-linux test-linux-asan test-windows test-package run bench \
+	build-windows package test quiet-linux quiet-linux-asan test-windows test-package run bench \
 	format clean
 
 all: build
@@ -22,8 +22,8 @@ build: deps-test build-linux build-windows
 # The Linux program alone, as make run starts it and the Debian package
 # ships it.
 build-release:
-	$(NICE) cmake --preset release
-	$(NICE) cmake --build --preset release -j $(JOBS)
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
 
 build-linux:
 	cmake --preset linux
@@ -32,39 +32,36 @@ build-linux:
 # The Linux program and its tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 build-linux-asan:
-	$(NICE) cmake --preset linux-asan
-	$(NICE) cmake --build --preset linux-asan -j $(JOBS)
+	cmake --preset linux-asan
+	cmake --build --preset linux-asan -j $(JOBS)
 
 build-windows:
-	$(NICE) cmake --preset windows-x86
-	$(NICE) cmake --build --preset windows-x86 -j $(JOBS)
+	cmake --preset windows-x86
+	cmake --build --preset windows-x86 -j $(JOBS)
 
 # build/release/strellan_*.deb and build/windows-x86/strellan-*-windows-x86.zip
 package: deps-package build-release build-windows
-	$(NICE) cpack --preset linux-deb
-	$(NICE) cpack --preset windows-zip
+	cpack --preset linux-deb
+	cpack --preset windows-zip
 
-# The four suites side by side, each after its own build only, each
-# suite's output printed whole when it ends. Within a suite ctest runs
-# independent tests side by side too. The sound tests listen one at a time
-# at normal priority; everything else yields the CPU to them (nice 19:
-# these builds here, the other tests by the harness), since a sound test
-# hears the machine's load. The Linux build they wait for keeps its
-# priority.
+# Every suite but its listening tests side by side, each after its own
+# build only, each suite's output printed whole when it ends, and within a
+# suite its independent tests side by side too. Then the sound tests,
+# which hear the machine's load, alone (tests/CMakeLists.txt).
 test: deps-test
 	@$(MAKE) --no-print-directory --keep-going --output-sync=target -j 4 \
-		test-linux test-linux-asan test-windows test-package
+		quiet-linux quiet-linux-asan test-windows test-package
+	ctest --preset linux -L listening
+	ctest --preset linux-asan -L listening
 
-test-linux-asan test-windows test-package: NICE = nice -n 19
-
-test-linux: build-linux
-	ctest --preset linux -j $(JOBS)
-test-linux-asan: build-linux-asan
-	ctest --preset linux-asan -j $(JOBS)
+quiet-linux: build-linux
+	ctest --preset linux -j $(JOBS) -LE listening
+quiet-linux-asan: build-linux-asan
+	ctest --preset linux-asan -j $(JOBS) -LE listening
 test-windows: build-windows
 	ctest --preset windows-x86
 test-package: package
-	$(NICE) ctest --preset package -j $(JOBS)
+	ctest --preset package -j $(JOBS)
 
 run: deps-run build-release
 	cmake --build --preset release --target run

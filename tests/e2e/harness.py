@@ -309,24 +309,11 @@ class Layout:
         return self.template.push_button(name)
 
 
-def set_up_module(layout=None, listens=False):
+def set_up_module(layout=None):
     """What every end-to-end module starts with: an Xvfb, stopped when the
     module's tests are over, and the layout of the program under test (the
-    native program's, unless given); both.
-
-    A sound test hears the machine's load, and make test runs the suites
-    side by side. So a module that listens first waits until no other
-    listens, in this build tree or one beside it, and keeps its turn until
-    its cleanups; every other module, and what it starts, yields the CPU
-    to it (nice 19)."""
-    import fcntl
+    native program's, unless given); both."""
     import unittest
-    if listens:
-        turn = open(os.path.join(os.path.dirname(build_dir()), ".listening.lock"), "w")
-        fcntl.flock(turn, fcntl.LOCK_EX)
-        unittest.addModuleCleanup(turn.close)
-    else:
-        os.nice(19)
     x_server = XServer().start()
     unittest.addModuleCleanup(x_server.stop)
     return x_server, layout or program_layout()

@@ -26,7 +26,7 @@ LAYOUT = None
 
 def setUpModule():
     global x_server, LAYOUT
-    x_server, LAYOUT = harness.set_up_module(listens=True)
+    x_server, LAYOUT = harness.set_up_module()
 
 
 class Faults(unittest.TestCase):

@@ -43,7 +43,7 @@ def cache_dir():
 
 def setUpModule():
     global x_server, sound, LAYOUT
-    x_server, LAYOUT = harness.set_up_module(listens=True)
+    x_server, LAYOUT = harness.set_up_module()
     sound = harness.sound_server().start()
     unittest.addModuleCleanup(sound.stop)
 
