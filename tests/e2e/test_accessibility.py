@@ -168,7 +168,8 @@ class ScreenReader(unittest.TestCase):
         app = self.dialog.parent
         self.assertEqual((app.getRoleName(), app.name), ("application", "Strellan"))
         self.assertEqual((self.dialog.getRoleName(), self.dialog.name), ("dialog", "Strellan"))
-        self.assertIn("active", states(self.dialog))
+        # Active once the dialog has the keyboard, which follows its mapping.
+        wait_for(lambda: "active" in states(self.dialog), "the dialog to be active")
         expected = [("push button", "Play"), ("push button", "Exit"), ("push button", "Stop")]
         # Each radio button is named by the label above it, from the template.
         expected += [("radio button", s.label) for s in LAYOUT.strings]
