@@ -342,6 +342,18 @@ TEST_F(DialogTest, CheckingAStringClearsTheOthersAndBmClickClicks)
     EXPECT_EQ(State(IDC_PLAY), static_cast<UINT>(BST_FOCUS));
 }
 
+TEST_F(DialogTest, WmGetTextCopiesWhatFitsAndTerminatesIt)
+{
+    char buffer[8] = "xxxxxxx";
+    EXPECT_EQ(SendMessageA(Item(IDC_PLAY), WM_GETTEXT, 3, reinterpret_cast<LPARAM>(buffer)), 2);
+    EXPECT_STREQ(buffer, "Pl");
+    EXPECT_EQ(SendMessageA(Item(IDC_PLAY), WM_GETTEXT, 0, reinterpret_cast<LPARAM>(buffer)), 0);
+    EXPECT_STREQ(buffer, "Pl") << "no room: nothing written";
+    EXPECT_EQ(GetWindowTextString(Item(IDC_PLAY)), "Play");
+    EXPECT_EQ(GetWindowTextString(dlg), "Strellan");
+    EXPECT_EQ(GetWindowTextString(nullptr), "");
+}
+
 // A hand-made dialog for what the program's own does not have: disabled
 // and hidden controls, and two radio groups.
 class WalkTest : public ::testing::Test {
@@ -420,6 +432,31 @@ TEST_F(WalkTest, TabStopsSkipDisabledAndHiddenControls)
     EXPECT_EQ(NextTab(A, true), G);
     EXPECT_EQ(NextTab(D, false), G) << "from a control that is no tab stop";
     EXPECT_EQ(NextTab(E, true), A);
+}
+
+TEST_F(WalkTest, WindowsAnswerForTheirParentChildrenVisibilityAndPlace)
+{
+    HWND a = GetDlgItem(dlg, A);
+    EXPECT_EQ(GetParent(a), dlg);
+    EXPECT_EQ(GetParent(dlg), nullptr);
+    EXPECT_EQ(ChildWindows(dlg).size(), 7u);
+    EXPECT_EQ(ChildWindows(dlg).front(), a);
+    EXPECT_FALSE(IsWindowVisible(a)) << "the dialog is not shown yet";
+    ShowWindow(dlg, SW_SHOWNORMAL);
+    EXPECT_TRUE(IsWindowVisible(a));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dlg, C)));
+    EXPECT_TRUE(IsWindowEnabled(a));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, B)));
+    EXPECT_FALSE(IsWindow(nullptr));
+
+    // Without a display, a control's place is its parent's plus its own.
+    RECT d, c;
+    ASSERT_TRUE(GetWindowRect(dlg, &d));
+    ASSERT_TRUE(GetWindowRect(a, &c));
+    EXPECT_EQ(c.right - c.left, FromHandle(a)->rect.width);
+    EXPECT_EQ(c.left, d.left + FromHandle(a)->rect.x);
+    EXPECT_EQ(c.top, d.top + FromHandle(a)->rect.y);
+    EXPECT_FALSE(GetWindowRect(nullptr, &c));
 }
 
 TEST_F(WalkTest, GroupsRunFromOneWsGroupToTheNextAndWrapInside)

@@ -166,13 +166,12 @@ BOOL IsWindowEnabled(HWND hwnd)
 
 std::string GetWindowTextString(HWND hwnd)
 {
-    std::string text(static_cast<std::size_t>(SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0)), '\0');
-    if (text.empty())
-        return text;
-    std::vector<char> buffer(text.size() + 1);
+    const auto length = static_cast<std::size_t>(SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0));
+    std::string text(length + 1, '\0');
     const auto n =
-        SendMessageA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
-    return std::string(buffer.data(), static_cast<std::size_t>(n));
+        SendMessageA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(n));
+    return text;
 }
 
 HWND GetFocus()
