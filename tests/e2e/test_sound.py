@@ -108,6 +108,9 @@ class Sounding(unittest.TestCase):
             shutil.rmtree(cache_dir(), ignore_errors=True)
             for cache in ["empty", "warm"]:
                 with self.subTest(rate=rate, cache=cache):
+                    # Each pass is a run of its own, as long as the others'
+                    # tests: the server may lose a cycle in each.
+                    self.cycle_excused = False
                     self.check_every_string(f"{rate} Hz sink, cache {cache}")
                     # What was measured is kept for the next run.
                     self.assertTrue(os.listdir(os.path.join(cache_dir(), "strellan")))
@@ -116,6 +119,8 @@ class Sounding(unittest.TestCase):
         with harness.cores_kept_busy():
             self.check_every_string(f"{os.cpu_count()} cores kept busy")
 
+    @unittest.skipIf(os.environ.get("STRELLAN_SANITIZED"),
+                     "pacat is no part of this build: the plain build's suite hears it")
     def test_the_control_pacat_hears_only_what_the_server_drops(self):
         """What this machine's server does to a client that is not Strellan:
         pacat, with its long buffer, playing a steady tone for 20 s. The
