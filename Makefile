@@ -49,8 +49,8 @@ package: deps-package build-release build-windows
 # roots, which needs the source alone and spends most of its time waiting
 # for the archive and debootstrap; then the suites one after another, each
 # with the machine to itself: the sound tests hear the machine's load (on
-# these virtual machines one busy core holds up a real-time thread on the
-# other by up to 35 ms), and the timing of the window's tests (the storm's
+# these virtual machines, with both cores busy at whatever priority, a
+# real-time thread now and then wakes some 30 ms late), and the timing of the window's tests (the storm's
 # answers, the states that follow the focus) is the user's, not a loaded
 # machine's.
 test: deps-test
