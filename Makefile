@@ -50,9 +50,9 @@ package: deps-package build-release build-windows
 # for the archive and debootstrap; then the suites one after another, each
 # with the machine to itself: the sound tests hear the machine's load (on
 # these virtual machines, with both cores busy at whatever priority, a
-# real-time thread now and then wakes some 30 ms late), and the timing of the window's tests (the storm's
-# answers, the states that follow the focus) is the user's, not a loaded
-# machine's.
+# real-time thread now and then wakes some 30 ms late), and the timing of
+# the window's tests (the storm's answers, the states that follow the
+# focus) is the user's, not a loaded machine's.
 test: deps-test
 	@$(MAKE) --no-print-directory --output-sync=target -j 4 \
 		build-linux build-linux-asan build-windows package test-make-run
