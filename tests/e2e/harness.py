@@ -672,30 +672,45 @@ class Recording:
     dropouts."""
 
     RATE = 48000
+    # WirePlumber 0.4 (Debian 12) now and then leaves a stream that comes
+    # while it starts unlinked for good ("pending linkable(s) not activated
+    # in 20sec"): a recorder that has heard nothing in a while starts again.
+    START_TRIES, START_TIMEOUT = 3, 10
 
     def __init__(self, server, path):
         import numpy
         self.path = path
         os.makedirs(os.path.dirname(path), exist_ok=True)
         self.file = open(path, "wb")
-        self.proc = subprocess.Popen(
-            ["parec", "--device=strellan.monitor", "--format=float32le", f"--rate={self.RATE}",
-             "--channels=2", "--raw", f"--latency={server.capture_frames * 8}"],
-            env=dict(os.environ, **server.env()), stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL)
         self.lock = threading.Lock()
         self.data = numpy.zeros(self.RATE * 10, dtype=numpy.float32)
         self.count = 0
         self.ends, self.arrivals = [], []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        wait_for(lambda: self.count > 0, "the recording to start", timeout=30)
+        for attempt in range(1, self.START_TRIES + 1):
+            self.proc = subprocess.Popen(
+                ["parec", "--device=strellan.monitor", "--format=float32le",
+                 f"--rate={self.RATE}", "--channels=2", "--raw",
+                 f"--latency={server.capture_frames * 8}"],
+                env=dict(os.environ, **server.env()), stdout=subprocess.PIPE,
+                stderr=subprocess.DEVNULL)
+            self.reader = threading.Thread(target=self._read, args=(self.proc,), daemon=True)
+            self.reader.start()
+            try:
+                wait_for(lambda: self.count > 0, "the recording to start",
+                         timeout=self.START_TIMEOUT)
+                return
+            except TimeoutError_:
+                self._end_parec()
+                if attempt == self.START_TRIES:
+                    raise
+                print(f"\n{server.name}: the recorder heard nothing in {self.START_TIMEOUT} s; "
+                      "starting it again", file=sys.stderr)
 
-    def _read(self):
+    def _read(self, proc):
         import numpy
         left = b""
         while True:
-            chunk = os.read(self.proc.stdout.fileno(), 1 << 16)
+            chunk = os.read(proc.stdout.fileno(), 1 << 16)
             arrived = time.monotonic()
             if not chunk:
                 break
@@ -711,7 +726,6 @@ class Recording:
                 self.count += len(block)
                 self.ends.append(self.count)
                 self.arrivals.append(arrived)
-        self.file.close()
 
     def frames(self):
         """How many samples have arrived: any sound that an action makes
@@ -742,8 +756,12 @@ class Recording:
     def wait_for_frames(self, index, what):
         wait_for(lambda: self.frames() >= index, what)
 
-    def stop(self):
+    def _end_parec(self):
         if self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(timeout=30)
         self.reader.join(timeout=30)
+
+    def stop(self):
+        self._end_parec()
+        self.file.close()
