@@ -3,8 +3,7 @@
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps-run deps-package deps-test build build-release build-linux build-linux-asan \
-	build-windows configure-release configure-windows package test test-make-run wine-prefix \
-	run bench \
+	build-windows configure-release package test test-make-run run bench \
 	format clean
 
 all: build
@@ -37,19 +36,18 @@ build-linux-asan:
 	cmake --preset linux-asan
 	cmake --build --preset linux-asan -j $(JOBS)
 
-build-windows: configure-windows
-	cmake --build --preset windows-x86 -j $(JOBS)
-configure-windows:
+build-windows:
 	cmake --preset windows-x86
+	cmake --build --preset windows-x86 -j $(JOBS)
 
 # build/release/strellan_*.deb and build/windows-x86/strellan-*-windows-x86.zip
 package: deps-package build-release build-windows
 	cpack --preset linux-deb
 	cpack --preset windows-zip
 
-# The builds side by side, and beside them what needs no build: `make run`
-# on the fresh Debian roots, which spends most of its time waiting for the
-# archive and debootstrap, and the Wine prefix; then the suites one after another, each
+# The builds side by side, and beside them `make run` on the fresh Debian
+# roots, which needs the source alone and spends most of its time waiting
+# for the archive and debootstrap; then the suites one after another, each
 # with the machine to itself: the sound tests hear the machine's load (on
 # these virtual machines, with both cores busy at whatever priority, a
 # real-time thread now and then wakes some 30 ms late), and the timing of
@@ -57,7 +55,7 @@ package: deps-package build-release build-windows
 # focus) is the user's, not a loaded machine's.
 test: deps-test
 	@$(MAKE) --no-print-directory --output-sync=target -j 4 \
-		build-linux build-linux-asan build-windows package test-make-run wine-prefix
+		build-linux build-linux-asan build-windows package test-make-run
 	ctest --preset linux
 	ctest --preset linux-asan
 	ctest --preset windows-x86
@@ -65,8 +63,6 @@ test: deps-test
 
 test-make-run: deps-package configure-release
 	ctest --preset package -R make_run -j $(JOBS)
-wine-prefix: configure-windows
-	ctest --preset windows-x86 -R wine_prefix
 
 run: deps-run build-release
 	cmake --build --preset release --target run

@@ -237,16 +237,6 @@ class Wine:
                              stdout_path)
 
 
-def make_wine_prefix():
-    """The Wine prefix made ahead of the Wine tests, on an Xvfb of its own
-    (CTest's wine_prefix, which make test runs beside the builds)."""
-    x = XServer().start()
-    try:
-        Wine(x).ensure_prefix().shutdown()
-    finally:
-        x.stop()
-
-
 def cpu_seconds(pid):
     """The CPU time a process has had, its threads' included, in seconds."""
     with open(f"/proc/{pid}/stat") as f:
