@@ -105,14 +105,14 @@ def dropped_cycles(found, cycle_seconds):
     """Those of found that are a sound server's graph cycles lost: a gap of
     0.4 to 2.06 cycles (one or two whole cycles at the stream's rate, or the
     larger part of one: 10.2 ms of a 23.2 ms cycle when resampled to
-    44.1 kHz), with the jumps in the 5 ms either side of it. Two in a row
-    are one stall of the graph's real-time threads: on these virtual
-    machines the host now and then holds the whole machine up (a real-time
-    thread here woke up to 33 ms late with both cores busy, whatever the
-    busy processes' priority)."""
+    44.1 kHz), with the jumps within a cycle either side of it (where the
+    rest of a resampled cycle was cut out). Two in a row are one stall of
+    the graph's real-time threads: on these virtual machines the host now
+    and then holds the whole machine up (a real-time thread here woke up to
+    33 ms late with both cores busy, whatever the busy processes' priority)."""
     gaps = [(t, n) for t, n in found if 0.4 * cycle_seconds <= n <= 2.06 * cycle_seconds]
     return [(t, n) for t, n in found
-            if any(g - 0.005 <= t <= g + m + 0.005 for g, m in gaps)]
+            if any(g - cycle_seconds <= t <= g + m + cycle_seconds for g, m in gaps)]
 
 
 def describe_dropouts(name, found):
