@@ -196,6 +196,25 @@ void PressWithMouse(HWND hwnd)
         SetPushed(still, true);
 }
 
+/* Space held down on the focused button. */
+void PressWithKey(Wnd* w)
+{
+    w->pressing = true;
+    SetPushed(w, true);
+}
+
+/* Told by WM_SETFOCUS and WM_KILLFOCUS; a press in progress ends with the
+   focus, without a click. */
+void SetFocused(Wnd* w, bool focused)
+{
+    if (focused) {
+        SetButtonState(w, w->buttonState | BST_FOCUS);
+    } else {
+        w->pressing = false;
+        SetButtonState(w, w->buttonState & ~static_cast<UINT>(BST_FOCUS | BST_PUSHED));
+    }
+}
+
 /* A radio button only; the checked one is its group's tab stop. */
 void SetCheck(Wnd* w, WPARAM check)
 {
@@ -239,10 +258,8 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
 
     case WM_KEYDOWN:
-        if (wParam == VK_SPACE) {
-            w->pressing = true;
-            SetPushed(w, true);
-        }
+        if (wParam == VK_SPACE)
+            PressWithKey(w);
         return 0;
 
     case WM_KEYUP:
@@ -251,13 +268,8 @@ LRESULT ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
 
     case WM_SETFOCUS:
-        SetButtonState(w, w->buttonState | BST_FOCUS);
-        return 0;
-
     case WM_KILLFOCUS:
-        /* A press in progress ends without a click. */
-        w->pressing = false;
-        SetButtonState(w, w->buttonState & ~static_cast<UINT>(BST_FOCUS | BST_PUSHED));
+        SetFocused(w, msg == WM_SETFOCUS);
         return 0;
 
     case BM_GETCHECK:
