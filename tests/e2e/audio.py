@@ -101,7 +101,7 @@ def dropouts(note):
     return sorted(((attack + s) / RATE, n / RATE) for s, n in found)
 
 
-def dropped_cycles(found, cycle_seconds):
+def dropped_cycles(found, cycle_seconds, busy=False):
     """Those of found that are a sound server's graph cycles lost: a gap of
     0.4 to 2.06 cycles (one or two whole cycles at the stream's rate, or the
     larger part of one: 10.2 ms of a 23.2 ms cycle when resampled to
@@ -109,10 +109,20 @@ def dropped_cycles(found, cycle_seconds):
     rest of a resampled cycle was cut out). Two in a row are one stall of
     the graph's real-time threads: on these virtual machines the host now
     and then holds the whole machine up (a real-time thread here woke up to
-    33 ms late with both cores busy, whatever the busy processes' priority)."""
-    gaps = [(t, n) for t, n in found if 0.4 * cycle_seconds <= n <= 2.06 * cycle_seconds]
+    33 ms late with both cores busy, whatever the busy processes' priority).
+    With the cores busy the host holds it up longer and more often: up to
+    three cycles in a row, a cycle's samples cut out (three jumps or more
+    within one cycle, no gap), and jumps up to three cycles either side,
+    where the graph catches up."""
+    most, near = (3.06, 3.06) if busy else (2.06, 1)
+    spans = [(t, n) for t, n in found if 0.4 * cycle_seconds <= n <= most * cycle_seconds]
+    if busy:
+        cuts = [t for t, n in found if n == 0]
+        spans += [(t, cycle_seconds) for i, t in enumerate(cuts)
+                  if len([u for u in cuts[i:] if u - t <= cycle_seconds]) >= 3]
     return [(t, n) for t, n in found
-            if any(g - cycle_seconds <= t <= g + m + cycle_seconds for g, m in gaps)]
+            if any(g - near * cycle_seconds <= t <= g + m + near * cycle_seconds
+                   for g, m in spans)]
 
 
 def describe_dropouts(name, found):

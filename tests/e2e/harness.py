@@ -493,9 +493,9 @@ class SoundServer:
             return 'application.name = "Strellan"' in inputs
         wait_for(there, "Strellan's stream at the sound server", timeout=START_TIMEOUT)
 
-    def excused(self, found):
+    def excused(self, found, busy=False):
         """Those of a note's dropouts that the server itself makes on this
-        machine, whatever plays: none."""
+        machine, whatever plays, its cores busy or not: none."""
         return []
 
 
@@ -589,12 +589,17 @@ context.objects = [
         self._spawn("wireplumber", ["wireplumber"])
         self._spawn("pipewire-pulse", ["pipewire-pulse"])
 
-    def excused(self, found):
+    def excused(self, found, busy=False):
         """A graph cycle lost, or most of one: on small and virtual machines
         PipeWire now and then drops one for every client, pacat with its
-        2 s buffer too (test_sound's control hears it)."""
+        2 s buffer too (test_sound's control hears it). With the cores
+        busy, the host here holds the whole machine up often enough that
+        PipeWire drops cycles of any client many times a minute: a 20 s
+        tone from pacat with Strellan's buffering (170 ms, refilled 60 ms at
+        a time) held 4 to 33 dropouts, with 300 ms 10, with 500 ms 1, all
+        of them lost cycles and the cuts beside them."""
         import audio
-        return audio.dropped_cycles(found, self.QUANTUM / self.rate)
+        return audio.dropped_cycles(found, self.QUANTUM / self.rate, busy)
 
     def restart_pulse(self):
         """pipewire-pulse alone, as systemctl --user restart pipewire-pulse."""
@@ -629,12 +634,15 @@ def cores_kept_busy():
 def assert_clean(test, sound, rec, name, start, count):
     """The count samples from start, a note's, hold no dropout but one
     graph cycle that the server itself lost (at most once a test, said on
-    stderr); the note's samples."""
+    stderr; any number of them while test.cores_busy: on PulseAudio, which
+    loses none, the busy machine's notes are judged in full); the note's
+    samples."""
     import audio
     note = rec.samples(start, start + count)
     found = audio.dropouts(note)
-    excused = sound.excused(found)
-    if excused and not getattr(test, "cycle_excused", False):
+    busy = getattr(test, "cores_busy", False)
+    excused = sound.excused(found, busy)
+    if excused and (busy or not getattr(test, "cycle_excused", False)):
         test.cycle_excused = True
         print(f"\n{sound.name} lost a graph cycle in {name}, as it does for any client "
               f"here: {audio.describe_dropouts(name, excused)}", file=sys.stderr)

@@ -49,15 +49,21 @@ namespace {
    48 kHz, its own default. A shorter share pulls the whole desktop's
    graph into shorter cycles, and on a small or virtual machine PipeWire
    then drops samples of any client, pacat's with its 2 s buffer too.
-   What waits in the server: 75 ms, refilled when 25 ms are free, so never
-   less than 50 ms in hand; how late the stream's thread may be, busy or
-   descheduled, before the server has nothing to play. With a 10 ms target
-   a few milliseconds were in hand, and on an idle machine the thread woke
-   6 to 13 ms late now and then: each time a gap of silence in the note.
-   Neither server rewinds what is queued for a note struck while another
-   sounds, so that note, and Stop, are heard after the target length. */
+   What waits in the server: 145 ms, refilled when 60 ms are free, so
+   never less than 85 ms in hand, 110 ms with the sink's share; how late
+   the stream's thread may be, busy or descheduled, before the sink has
+   nothing to play. With a 10 ms target a few milliseconds were in hand,
+   and on an idle machine the thread woke 6 to 13 ms late now and then:
+   each time a gap of silence in the note. With 50 ms in hand the notes
+   were clean on an idle machine, but with its cores kept busy by other
+   programs a thread of normal priority on a small virtual machine is now
+   and then held up for about 100 ms, and the sink played up to 40 ms of
+   silence. Neither server rewinds what is queued for a note struck while
+   another sounds, so that note, and Stop, are heard after the target
+   length, about 170 ms: late enough to notice, soon enough for a tuner;
+   a gap in the reference tone is not. */
 constexpr pa_usec_t kSinkShareUs = 25'000;
-constexpr pa_usec_t kRefillUs = 25'000;
+constexpr pa_usec_t kRefillUs = 60'000;
 constexpr pa_usec_t kTargetLengthUs = 2 * (kSinkShareUs + kRefillUs);
 /* What a resumed stream drops (see StreamPauser) is silence only. */
 static_assert(kTargetLengthUs < StreamPauser::kSilenceBeforePauseSeconds * PA_USEC_PER_SEC);
