@@ -118,7 +118,6 @@ class Sounding(unittest.TestCase):
                     self.assertTrue(os.listdir(os.path.join(cache_dir(), "strellan")))
 
     def test_every_string_clean_and_in_tune_with_both_cores_busy(self):
-        self.cores_busy = True
         with harness.cores_kept_busy():
             self.check_every_string(f"{os.cpu_count()} cores kept busy")
 
